@@ -1,0 +1,179 @@
+#include "core/HttpClient.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+#include "core/TextUtil.h"
+
+namespace kestrill {
+namespace {
+
+void GlobalInitOnce() {
+  static std::once_flag Once;
+  std::call_once(Once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct TSList {
+  curl_slist* List = nullptr;
+  ~TSList() { curl_slist_free_all(List); }
+  void Add(const std::string& ALine) {
+    curl_slist* Next = curl_slist_append(List, ALine.c_str());
+    if (!Next) throw EHttpError("out of memory building the request headers");
+    List = Next;
+  }
+};
+
+size_t OnBody(char* AData, size_t ASize, size_t ACount, void* AUser) {
+  static_cast<std::string*>(AUser)->append(AData, ASize * ACount);
+  return ASize * ACount;
+}
+
+size_t OnHeader(char* AData, size_t ASize, size_t ACount, void* AUser) {
+  auto* R = static_cast<THttpResponse*>(AUser);
+  std::string_view Line(AData, ASize * ACount);
+  std::string T = Trim(Line);
+  if (T.rfind("HTTP/", 0) == 0) {
+    // A new status line (after a redirect or "100 Continue") starts a new header block.
+    R->Headers.clear();
+    R->StatusText.clear();
+    auto Sp1 = T.find(' ');
+    auto Sp2 = Sp1 == std::string::npos ? std::string::npos : T.find(' ', Sp1 + 1);
+    if (Sp2 != std::string::npos) R->StatusText = Trim(std::string_view(T).substr(Sp2 + 1));
+  } else if (auto Colon = T.find(':'); Colon != std::string::npos) {
+    R->Headers.emplace_back(Trim(std::string_view(T).substr(0, Colon)),
+                            Trim(std::string_view(T).substr(Colon + 1)));
+  }
+  return ASize * ACount;
+}
+
+}  // namespace
+
+struct THttpClient::TCurl {
+  CURL* Handle = nullptr;
+  TCurl() {
+    GlobalInitOnce();
+    Handle = curl_easy_init();
+    if (!Handle) throw EHttpError("HTTP 클라이언트를 만들 수 없습니다 (curl_easy_init)");
+  }
+  ~TCurl() { curl_easy_cleanup(Handle); }
+};
+
+THttpClient::THttpClient() : FCurl(std::make_unique<TCurl>()) {}
+THttpClient::~THttpClient() = default;
+
+THttpResponse THttpClient::Get(const std::string& AUrl, const THttpHeaders& AHeaders) {
+  return Perform(AUrl, nullptr, AHeaders);
+}
+
+THttpResponse THttpClient::Post(const std::string& AUrl, const std::string& ABody,
+                                const THttpHeaders& AHeaders) {
+  return Perform(AUrl, &ABody, AHeaders);
+}
+
+THttpResponse THttpClient::Perform(const std::string& AUrl, const std::string* ABody,
+                                   const THttpHeaders& AHeaders) {
+  CURL* H = FCurl->Handle;
+  curl_easy_reset(H);
+  THttpResponse Resp;
+  TSList Headers;
+  for (const auto& [Name, Value] : AHeaders) Headers.Add(Name + ": " + Value);
+  // libcurl would otherwise add "Expect: 100-continue" to large POSTs and wait for it.
+  if (ABody) Headers.Add("Expect:");
+  char ErrBuf[CURL_ERROR_SIZE] = {0};
+
+  curl_easy_setopt(H, CURLOPT_URL, AUrl.c_str());
+  curl_easy_setopt(H, CURLOPT_NOSIGNAL, 1L);  // we run on worker threads
+  curl_easy_setopt(H, CURLOPT_ERRORBUFFER, ErrBuf);
+  curl_easy_setopt(H, CURLOPT_HTTPHEADER, Headers.List);
+  curl_easy_setopt(H, CURLOPT_ACCEPT_ENCODING, "");  // any encoding libcurl can decode
+  curl_easy_setopt(H, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(H, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(H, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(H, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(H, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FConnectTimeout.count()));
+  // Response time-out: abort when nothing at all arrives for that long.
+  long IdleSeconds = static_cast<long>((FResponseTimeout.count() + 999) / 1000);
+  curl_easy_setopt(H, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(H, CURLOPT_LOW_SPEED_TIME, IdleSeconds < 1 ? 1L : IdleSeconds);
+  if (!FUserAgent.empty()) curl_easy_setopt(H, CURLOPT_USERAGENT, FUserAgent.c_str());
+  if (ABody) {
+    curl_easy_setopt(H, CURLOPT_POST, 1L);
+    curl_easy_setopt(H, CURLOPT_POSTFIELDS, ABody->data());
+    curl_easy_setopt(H, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ABody->size()));
+  } else {
+    curl_easy_setopt(H, CURLOPT_HTTPGET, 1L);
+  }
+  curl_easy_setopt(H, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(H, CURLOPT_WRITEDATA, &Resp.Body);
+  curl_easy_setopt(H, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(H, CURLOPT_HEADERDATA, &Resp);
+
+  CURLcode Rc = curl_easy_perform(H);
+  if (Rc != CURLE_OK) {
+    std::string Msg = curl_easy_strerror(Rc);
+    if (Rc == CURLE_OPERATION_TIMEDOUT && ErrBuf[0] == '\0') Msg += " (time-out)";
+    if (ErrBuf[0] != '\0') Msg += std::string(": ") + ErrBuf;
+    throw EHttpError(Msg);
+  }
+  curl_easy_getinfo(H, CURLINFO_RESPONSE_CODE, &Resp.StatusCode);
+  if (Resp.StatusText.empty()) Resp.StatusText = StandardStatusText(Resp.StatusCode);
+  return Resp;
+}
+
+std::string StandardStatusText(long C) {
+  switch (C) {
+    case 200:
+      return "OK";
+    case 201:
+      return "Created";
+    case 202:
+      return "Accepted";
+    case 204:
+      return "No Content";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 304:
+      return "Not Modified";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 408:
+      return "Request Timeout";
+    case 409:
+      return "Conflict";
+    case 413:
+      return "Payload Too Large";
+    case 415:
+      return "Unsupported Media Type";
+    case 422:
+      return "Unprocessable Entity";
+    case 429:
+      return "Too Many Requests";
+    case 500:
+      return "Internal Server Error";
+    case 501:
+      return "Not Implemented";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
+    case 504:
+      return "Gateway Timeout";
+    case 529:
+      return "Site Overloaded";
+    default:
+      return {};
+  }
+}
+
+}  // namespace kestrill

@@ -1,0 +1,62 @@
+// One HTTP exchange at a time over libcurl. The body comes back whatever the status; only a
+// transport failure (no connection, time-out, TLS) throws. TLS peers are always verified and
+// proxies come from the environment (https_proxy, no_proxy, ...).
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestrill {
+
+using THttpHeaders = std::vector<std::pair<std::string, std::string>>;
+
+struct THttpResponse {
+  long StatusCode = 0;
+  std::string StatusText;  // the reason phrase, or the standard one when the server sent none
+  THttpHeaders Headers;
+  std::string Body;
+};
+
+// A transport failure; what() describes it (for example "Couldn't connect to server: ...").
+class EHttpError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class THttpClient {
+ public:
+  THttpClient();
+  ~THttpClient();
+  THttpClient(const THttpClient&) = delete;
+  THttpClient& operator=(const THttpClient&) = delete;
+
+  // Time to establish the connection.
+  void SetConnectionTimeout(std::chrono::milliseconds ATimeout) { FConnectTimeout = ATimeout; }
+  // Longest wait for the server to send anything (the reply may take as long as it keeps
+  // arriving).
+  void SetResponseTimeout(std::chrono::milliseconds ATimeout) { FResponseTimeout = ATimeout; }
+  void SetUserAgent(std::string AUserAgent) { FUserAgent = std::move(AUserAgent); }
+
+  THttpResponse Get(const std::string& AUrl, const THttpHeaders& AHeaders = {});
+  THttpResponse Post(const std::string& AUrl, const std::string& ABody,
+                     const THttpHeaders& AHeaders = {});
+
+ private:
+  THttpResponse Perform(const std::string& AUrl, const std::string* ABody,
+                        const THttpHeaders& AHeaders);
+
+  struct TCurl;
+  std::unique_ptr<TCurl> FCurl;
+  std::chrono::milliseconds FConnectTimeout{60000};
+  std::chrono::milliseconds FResponseTimeout{300000};
+  std::string FUserAgent;
+};
+
+// The standard reason phrase of an HTTP status code ("" when unknown).
+std::string StandardStatusText(long AStatusCode);
+
+}  // namespace kestrill

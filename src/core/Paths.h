@@ -1,0 +1,28 @@
+// Where the program keeps its files: the documents folder, the data folder, the temp folder.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrill {
+
+inline constexpr std::string_view kProductName = "Kestrill";
+
+// The user's documents folder, or the empty text when it cannot be determined.
+// Linux: $XDG_DOCUMENTS_DIR, else the entry in $XDG_CONFIG_HOME/user-dirs.dirs, else
+// $HOME/Documents.
+std::string GetDocumentsFolder();
+
+// The documents folder joined with "Kestrill" (the relative "Kestrill" without one).
+std::string GetDataPath();
+
+// $TMPDIR, else /tmp.
+std::string GetTempFolder();
+
+// Creates the documents folder joined with AName (and missing parents) if absent. Failures
+// are swallowed: a later write reports them.
+void CheckAndCreateDirectory(std::string_view AName);
+
+std::string JoinPath(std::string_view AFolder, std::string_view AName);
+
+}  // namespace kestrill

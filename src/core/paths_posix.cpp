@@ -1,0 +1,77 @@
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "core/Paths.h"
+#include "core/TextUtil.h"
+
+namespace kestrill {
+namespace {
+
+std::string Env(const char* AName) {
+  const char* V = std::getenv(AName);
+  return V ? std::string(V) : std::string();
+}
+
+std::string HomeFolder() {
+  std::string Home = Env("HOME");
+  if (!Home.empty()) return Home;
+  if (const passwd* Pw = getpwuid(getuid()); Pw && Pw->pw_dir) return Pw->pw_dir;
+  return {};
+}
+
+// The XDG_DOCUMENTS_DIR line of user-dirs.dirs: XDG_DOCUMENTS_DIR="$HOME/Documents".
+std::string FromUserDirsFile(const std::string& AHome) {
+  std::string ConfigHome = Env("XDG_CONFIG_HOME");
+  if (ConfigHome.empty()) {
+    if (AHome.empty()) return {};
+    ConfigHome = AHome + "/.config";
+  }
+  std::ifstream In(ConfigHome + "/user-dirs.dirs");
+  std::string Line;
+  while (std::getline(In, Line)) {
+    std::string T = Trim(Line);
+    constexpr std::string_view kKey = "XDG_DOCUMENTS_DIR=";
+    if (T.rfind(kKey, 0) != 0) continue;
+    std::string V = T.substr(kKey.size());
+    if (V.size() >= 2 && V.front() == '"' && V.back() == '"') V = V.substr(1, V.size() - 2);
+    if (V.rfind("$HOME", 0) == 0) V = AHome + V.substr(5);
+    if (!V.empty() && V.front() == '/') return V;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string GetDocumentsFolder() {
+  if (std::string V = Env("XDG_DOCUMENTS_DIR"); !V.empty()) return V;
+  std::string Home = HomeFolder();
+  if (std::string V = FromUserDirsFile(Home); !V.empty()) return V;
+  return Home.empty() ? std::string() : Home + "/Documents";
+}
+
+std::string GetDataPath() { return JoinPath(GetDocumentsFolder(), kProductName); }
+
+std::string GetTempFolder() {
+  std::string T = Env("TMPDIR");
+  return T.empty() ? std::string("/tmp") : T;
+}
+
+void CheckAndCreateDirectory(std::string_view AName) {
+  std::error_code Ec;
+  std::filesystem::path P(JoinPath(GetDocumentsFolder(), AName));
+  if (!std::filesystem::exists(P, Ec)) std::filesystem::create_directories(P, Ec);
+}
+
+std::string JoinPath(std::string_view AFolder, std::string_view AName) {
+  if (AFolder.empty()) return std::string(AName);
+  std::string Out(AFolder);
+  if (Out.back() != '/') Out += '/';
+  Out += AName;
+  return Out;
+}
+
+}  // namespace kestrill

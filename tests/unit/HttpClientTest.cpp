@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "FakeHttpServer.h"
+#include "core/Endpoints.h"
+#include "core/HttpClient.h"
+
+using namespace kestrill;
+using namespace kestrill::testing;
+
+TEST(HttpClient, PostSendsHeadersAndBodyAndReturnsTheReply) {
+  TFakeHttpServer Server;
+  Server.SetDefault({200, R"({"ok":"응답"})"});
+  THttpClient Client;
+  std::string Body = R"({"contents":[{"text":"삼성전자"}]})";
+  THttpResponse R = Client.Post(Server.BaseUrl() + "/v1/messages?key=abc", Body,
+                                {{"Content-Type", "application/json"}, {"x-api-key", "secret"}});
+  EXPECT_EQ(R.StatusCode, 200);
+  EXPECT_EQ(R.StatusText, "OK");
+  EXPECT_EQ(R.Body, R"({"ok":"응답"})");
+
+  TRecordedRequest Req = Server.LastRequest();
+  EXPECT_EQ(Req.Method, "POST");
+  EXPECT_EQ(Req.Path, "/v1/messages");
+  EXPECT_EQ(Req.Query, "key=abc");
+  EXPECT_EQ(Req.Header("content-type"), "application/json");
+  EXPECT_EQ(Req.Header("X-Api-Key"), "secret");
+  EXPECT_FALSE(Req.HasHeader("Expect"));
+  EXPECT_EQ(Req.Body, Body);
+}
+
+TEST(HttpClient, GetReturnsTheBodyWhateverTheStatus) {
+  TFakeHttpServer Server;
+  Server.Enqueue({500, R"({"error":{"message":"boom"}})"});
+  Server.Enqueue({404, "not here", "text/plain"});
+  THttpClient Client;  // one client, several requests
+  THttpResponse R = Client.Get(Server.BaseUrl() + "/v8/finance/chart/005930.KS?range=1d",
+                               {{"User-Agent", "Mozilla/5.0"}});
+  EXPECT_EQ(R.StatusCode, 500);
+  EXPECT_EQ(R.StatusText, "Internal Server Error");
+  EXPECT_EQ(R.Body, R"({"error":{"message":"boom"}})");
+  EXPECT_EQ(Server.LastRequest().Method, "GET");
+  EXPECT_EQ(Server.LastRequest().Header("user-agent"), "Mozilla/5.0");
+
+  R = Client.Get(Server.BaseUrl() + "/x");
+  EXPECT_EQ(R.StatusCode, 404);
+  EXPECT_EQ(R.Body, "not here");
+  EXPECT_EQ(Server.LastRequest().Body, "");
+}
+
+TEST(HttpClient, TransportFailuresThrowWithADescription) {
+  THttpClient Client;
+  try {
+    Client.Get("http://127.0.0.1:" + std::to_string(UnusedLocalPort()) + "/");
+    FAIL() << "connection should be refused";
+  } catch (const EHttpError& E) {
+    EXPECT_NE(std::string(E.what()).find("connect"), std::string::npos) << E.what();
+  }
+
+  TSilentListener Silent;
+  Client.SetResponseTimeout(std::chrono::milliseconds(1000));
+  try {
+    Client.Post(Silent.BaseUrl() + "/v1/chat/completions", "{}");
+    FAIL() << "the request should time out";
+  } catch (const EHttpError& E) {
+    EXPECT_NE(std::string(E.what()).find("Timeout"), std::string::npos) << E.what();
+  }
+
+  EXPECT_THROW(Client.Get("notascheme://x"), EHttpError);
+}
+
+TEST(Endpoints, DefaultsAreHttpsAndEnvironmentOverrides) {
+  for (TService S : {TService::Gemini, TService::OpenAI, TService::DeepSeek, TService::Anthropic,
+                     TService::Tavily, TService::YahooChart, TService::YahooSummary, TService::Dart,
+                     TService::DartViewer, TService::Krx}) {
+    std::string Var(EndpointEnvVar(S));
+    unsetenv(Var.c_str());
+    EXPECT_EQ(EndpointBase(S).rfind("https://", 0), 0u) << Var;
+  }
+  setenv("KESTRILL_OPENAI_URL", "http://127.0.0.1:8080/", 1);
+  EXPECT_EQ(EndpointUrl(TService::OpenAI, "/v1/chat/completions"),
+            "http://127.0.0.1:8080/v1/chat/completions");
+  unsetenv("KESTRILL_OPENAI_URL");
+  EXPECT_EQ(EndpointUrl(TService::Anthropic, "/v1/messages"),
+            "https://api.anthropic.com/v1/messages");
+}
