@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrill {
 
@@ -28,9 +29,15 @@ struct TChatMessage {
   std::string ToolArgs;
   std::string RawToolCallJSON;
   std::string RawPartsJSON;
+  // DeepSeek thinking models: the reasoning that came with a tool-call reply, which must be
+  // sent back with it. In memory only, like the raw Gemini parts.
+  std::string ReasoningContent;
 
   bool operator==(const TChatMessage&) const = default;
 };
+
+// The conversation, oldest message first.
+using TChatHistory = std::vector<TChatMessage>;
 
 // One entry of the catalogue of saved chats.
 struct TChatFile {

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <mutex>
 
 #include "core/TextUtil.h"
@@ -45,6 +46,34 @@ size_t OnHeader(char* AData, size_t ASize, size_t ACount, void* AUser) {
                             Trim(std::string_view(T).substr(Colon + 1)));
   }
   return ASize * ACount;
+}
+
+// Response time-out as an idle timer: the exchange is given up when no byte has moved either
+// way for the whole time-out. (libcurl's own low-speed check averages over several seconds,
+// so a request body that was just sent keeps it from firing for a while.)
+struct TIdleWatch {
+  std::chrono::milliseconds Limit;
+  std::chrono::steady_clock::time_point LastActivity = std::chrono::steady_clock::now();
+  curl_off_t LastTotal = 0;
+  bool Expired = false;
+};
+
+int OnProgress(void* AUser, curl_off_t ADlTotal, curl_off_t ADlNow, curl_off_t AUlTotal,
+               curl_off_t AUlNow) {
+  (void)ADlTotal;
+  (void)AUlTotal;
+  auto* W = static_cast<TIdleWatch*>(AUser);
+  auto Now = std::chrono::steady_clock::now();
+  if (ADlNow + AUlNow != W->LastTotal) {
+    W->LastTotal = ADlNow + AUlNow;
+    W->LastActivity = Now;
+    return 0;
+  }
+  if (Now - W->LastActivity >= W->Limit) {
+    W->Expired = true;
+    return 1;  // abort the transfer
+  }
+  return 0;
 }
 
 }  // namespace
@@ -92,10 +121,10 @@ THttpResponse THttpClient::Perform(const std::string& AUrl, const std::string* A
   curl_easy_setopt(H, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(H, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(H, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FConnectTimeout.count()));
-  // Response time-out: abort when nothing at all arrives for that long.
-  long IdleSeconds = static_cast<long>((FResponseTimeout.count() + 999) / 1000);
-  curl_easy_setopt(H, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(H, CURLOPT_LOW_SPEED_TIME, IdleSeconds < 1 ? 1L : IdleSeconds);
+  TIdleWatch Idle{FResponseTimeout};
+  curl_easy_setopt(H, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(H, CURLOPT_XFERINFOFUNCTION, OnProgress);
+  curl_easy_setopt(H, CURLOPT_XFERINFODATA, &Idle);
   if (!FUserAgent.empty()) curl_easy_setopt(H, CURLOPT_USERAGENT, FUserAgent.c_str());
   if (ABody) {
     curl_easy_setopt(H, CURLOPT_POST, 1L);
@@ -110,6 +139,9 @@ THttpResponse THttpClient::Perform(const std::string& AUrl, const std::string* A
   curl_easy_setopt(H, CURLOPT_HEADERDATA, &Resp);
 
   CURLcode Rc = curl_easy_perform(H);
+  if (Rc == CURLE_ABORTED_BY_CALLBACK && Idle.Expired)
+    throw EHttpError("Timeout was reached: no response within " +
+                     std::to_string(FResponseTimeout.count()) + " ms");
   if (Rc != CURLE_OK) {
     std::string Msg = curl_easy_strerror(Rc);
     if (Rc == CURLE_OPERATION_TIMEDOUT && ErrBuf[0] == '\0') Msg += " (time-out)";

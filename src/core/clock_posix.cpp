@@ -12,7 +12,7 @@ std::tm LocalNow() {
 }
 
 std::string FormatTimeStamp(const std::tm& T) {
-  char Buf[32];
+  char Buf[80];
   std::snprintf(Buf, sizeof(Buf), "%04d%02d%02d%02d%02d%02d", T.tm_year + 1900, T.tm_mon + 1,
                 T.tm_mday, T.tm_hour, T.tm_min, T.tm_sec);
   return Buf;

@@ -1,0 +1,120 @@
+#include "providers/ClaudeRequest.h"
+
+#include <stdexcept>
+
+#include "core/TextUtil.h"
+#include "providers/AgentInstructions.h"
+#include "providers/OpenAIMessages.h"
+
+namespace kestrill {
+namespace {
+
+TJson ImageBlock(const TChatMessage& M, TRequestBody& ABody) {
+  TJson Source = TJson::object();
+  Source["type"] = "base64";
+  Source["media_type"] = M.MimeType;
+  Source["data"] = ABody.Raw("", M.ImageBase64);
+  TJson Block = TJson::object();
+  Block["type"] = "image";
+  Block["source"] = std::move(Source);
+  return Block;
+}
+
+TJson TextBlock(const std::string& AText) { return {{"type", "text"}, {"text", AText}}; }
+
+// An image goes as an image block; any other file as the text of the document, since an
+// image block labelled with a document type is rejected.
+TJson AttachmentBlocks(const TChatMessage& M, TRequestBody& ABody) {
+  TJson Blocks = TJson::array();
+  if (M.MimeType.rfind("image", 0) == 0)
+    Blocks.push_back(ImageBlock(M, ABody));
+  else
+    Blocks.push_back(TextBlock(BuildDocumentBlock(M.AttachedFilePath)));
+  if (!Trim(M.Text).empty()) Blocks.push_back(TextBlock(M.Text));
+  return Blocks;
+}
+
+TJson ToolUse(const TChatMessage& M) {
+  TJson Input = TJson::object();
+  if (auto Args = ParseJson(M.ToolArgs)) {
+    if (!Args->is_object())
+      throw std::runtime_error("도구 인자가 JSON 객체가 아닙니다: " + M.ToolArgs);
+    Input = std::move(*Args);
+  }
+  TJson Block = TJson::object();
+  Block["type"] = "tool_use";
+  Block["id"] = M.ToolCallId;
+  Block["name"] = M.ToolName;
+  Block["input"] = std::move(Input);
+  TJson E = TJson::object();
+  E["role"] = "assistant";
+  E["content"] = TJson::array({std::move(Block)});
+  return E;
+}
+
+TJson ToolResult(const TChatMessage& M) {
+  TJson Block = TJson::object();
+  Block["type"] = "tool_result";
+  Block["tool_use_id"] = M.ToolCallId;
+  Block["content"] = M.Text;
+  TJson E = TJson::object();
+  E["role"] = "user";
+  E["content"] = TJson::array({std::move(Block)});
+  return E;
+}
+
+TJson Message(const std::string& ARole, TJson AContent) {
+  TJson E = TJson::object();
+  E["role"] = ARole;
+  E["content"] = std::move(AContent);
+  return E;
+}
+
+}  // namespace
+
+TJson BuildClaudePlainRequest(const TChatHistory& ChatHistory, const std::string& AModel,
+                              TRequestBody& ABody) {
+  TJson Messages = TJson::array();
+  for (const TChatMessage& M : ChatHistory) {
+    std::string Role = ChatCompletionsRole(M.Role);
+    Messages.push_back(M.ImageBase64.empty() ? Message(Role, M.Text)
+                                             : Message(Role, AttachmentBlocks(M, ABody)));
+  }
+  TJson Doc = TJson::object();
+  Doc["model"] = AModel;
+  Doc["max_tokens"] = 4096;
+  Doc["messages"] = std::move(Messages);
+  return Doc;
+}
+
+TJson BuildClaudeToolsRequest(const TChatHistory& ChatHistory, const std::string& AModel,
+                              const TOpenAPIToolManager& AToolManager, const std::tm& ANow,
+                              TRequestBody& ABody) {
+  TJson Messages = TJson::array();
+  Messages.push_back(Message("user", kAgentInstructionText));
+  Messages.push_back(Message("user", BuildDateLine(ANow)));
+  for (const TChatMessage& M : ChatHistory) {
+    if (M.HasToolCall) {
+      if (M.Role == kRoleAssistant)
+        Messages.push_back(ToolUse(M));
+      else if (M.Role == kRoleTool)
+        Messages.push_back(ToolResult(M));
+      else
+        Messages.push_back(TJson::object());
+    } else if (!M.ImageBase64.empty()) {
+      Messages.push_back(Message("user", AttachmentBlocks(M, ABody)));
+    } else {
+      // The API rejects the role "model": chatbot replies travel as "assistant".
+      Messages.push_back(Message(ChatCompletionsRole(M.Role), M.Text));
+    }
+  }
+  TJson Doc = TJson::object();
+  Doc["model"] = AModel;
+  Doc["max_tokens"] = 4096;
+  Doc["messages"] = std::move(Messages);
+  Doc["tools"] = AToolManager.GetClaude_ToolsArray();
+  Doc["tool_choice"] = {{"type", "auto"}};
+  return Doc;
+}
+
+}  // namespace kestrill

@@ -1,0 +1,135 @@
+#include "providers/PlainCalls.h"
+
+#include <exception>
+#include <functional>
+
+#include "core/Endpoints.h"
+#include "core/TextUtil.h"
+#include "providers/ClaudeRequest.h"
+#include "providers/GeminiRequest.h"
+#include "providers/OpenAIMessages.h"
+#include "providers/ProviderHttp.h"
+
+namespace kestrill {
+namespace {
+
+constexpr char kNoResponse[] = "오류: 응답을 받지 못했습니다.";
+constexpr char kCannotParse[] = "오류: 응답을 파싱할 수 없습니다.";
+
+// How one provider's reply is read and its failures are worded.
+struct TReplyRules {
+  const char* ReplyPath;
+  const char* ErrorPrefix;  // nullptr: no error path
+  const char* MissingText;
+  std::function<std::string(const std::string&)> TransportFailure;
+};
+
+std::string Exchange(const TReplyRules& ARules, const std::function<std::string()>& ASend) {
+  try {
+    auto Doc = ParseJson(ASend());
+    if (!Doc) return kNoResponse;
+    if (auto Reply = JsonPathText(*Doc, ARules.ReplyPath)) return Trim(*Reply);
+    if (ARules.ErrorPrefix)
+      if (auto Err = JsonPathText(*Doc, "error.message")) return ARules.ErrorPrefix + *Err;
+    return ARules.MissingText;
+  } catch (const std::exception& E) {
+    return ARules.TransportFailure(E.what());
+  }
+}
+
+std::string NetworkError(const std::string& ADesc) { return "네트워크 통신 에러: " + ADesc; }
+
+const TReplyRules kOpenAIRules{"choices[0].message.content", "OpenAI 에러: ", kCannotParse,
+                               NetworkError};
+const TReplyRules kDeepseekRules{"choices[0].message.content", "Deepseek API 에러: ", kCannotParse,
+                                 NetworkError};
+
+std::string CallChatCompletions(const TReplyRules& ARules, TService AService,
+                                const TChatHistory& ChatHistory, const std::string& APIKey,
+                                const std::string& TargetModel) {
+  return Exchange(ARules, [&] {
+    TRequestBody Body;
+    TMessageListOptions Options;
+    Options.SendReasoning = AService == TService::DeepSeek;
+    std::string Text =
+        Body.Serialize(BuildOpenAIPlainRequest(ChatHistory, TargetModel, Options, Body));
+    return PostJson(EndpointUrl(AService, "/v1/chat/completions"), Text,
+                    {{"Authorization", "Bearer " + APIKey}, {"Content-Type", "application/json"}});
+  });
+}
+
+}  // namespace
+
+std::string CallGeminiAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
+                          const std::string& TargetModel) {
+  static const TReplyRules kRules{"candidates[0].content.parts[0].text", nullptr, kCannotParse,
+                                  [](const std::string& D) { return "통신 에러: " + D; }};
+  return Exchange(kRules, [&] {
+    TRequestBody Body;
+    std::string Text = Body.Serialize(BuildGeminiPlainRequest(ChatHistory, Body));
+    std::string Url = EndpointUrl(
+        TService::Gemini, "/v1beta/models/" + TargetModel + ":generateContent?key=" + APIKey);
+    return PostJson(Url, Text, {{"Content-Type", "application/json"}});
+  });
+}
+
+std::string CallOpenAIAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
+                          const std::string& TargetModel) {
+  return CallChatCompletions(kOpenAIRules, TService::OpenAI, ChatHistory, APIKey, TargetModel);
+}
+
+std::string CallDeepseekAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
+                            const std::string& TargetModel) {
+  return CallChatCompletions(kDeepseekRules, TService::DeepSeek, ChatHistory, APIKey, TargetModel);
+}
+
+std::string CallClaudeAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
+                          const std::string& TargetModel) {
+  static const TReplyRules kRules{"content[0].text", "Claude API 에러: ", kCannotParse,
+                                  NetworkError};
+  return Exchange(kRules, [&] {
+    TRequestBody Body;
+    std::string Text = Body.Serialize(BuildClaudePlainRequest(ChatHistory, TargetModel, Body));
+    return PostJson(EndpointUrl(TService::Anthropic, "/v1/messages"), Text,
+                    {{"x-api-key", APIKey},
+                     {"anthropic-version", "2023-06-01"},
+                     {"Content-Type", "application/json"}});
+  });
+}
+
+std::string CallOllamaAPI(const TChatHistory& ChatHistory, const std::string& OllamaURL,
+                          const std::string& TargetModel) {
+  static const TReplyRules kRules{
+      "message.content", nullptr, "오류: Ollama 응답에서 텍스트를 찾을 수 없습니다.",
+      [](const std::string& D) {
+        return "Ollama 통신 에러: " + D + "\r\nOllama가 실행 중인지 확인하세요.";
+      }};
+  return Exchange(kRules, [&] {
+    std::string Text = CompactJson(BuildOllamaPlainRequest(ChatHistory, TargetModel));
+    return PostJson(OllamaURL, Text, {{"Content-Type", "application/json"}});
+  });
+}
+
+std::string CallAPI(int ASelectorIndex, const TConfig& AConfig, const TChatHistory& ChatHistory) {
+  using TCall = std::string (*)(const TChatHistory&, const std::string&, const std::string&);
+  struct TRow {
+    const TSettingKey<std::string>& Key;
+    const TSettingKey<std::string>& Model;
+    const char* DefaultModel;
+    TCall Call;
+  };
+  static const TRow kRows[] = {
+      {keys::GeminiKey, keys::GeminiModel, "gemini-3.1-pro-preview", CallGeminiAPI},
+      {keys::OpenAIKey, keys::OpenAIModel, "gpt-5-nano", CallOpenAIAPI},
+      {keys::ClaudeKey, keys::ClaudeModel, "claude-sonnet-4-6", CallClaudeAPI},
+      {keys::DeepseekKey, keys::DeepseekModel, "deepseek-chat", CallDeepseekAPI},
+      {keys::OllamaURL, keys::OllamaModel, "gemma4:26b", CallOllamaAPI},
+  };
+  if (ASelectorIndex < 0 || ASelectorIndex >= static_cast<int>(std::size(kRows))) return {};
+  const TRow& Row = kRows[ASelectorIndex];
+  std::string Key = AConfig.Read(Row.Key, "");
+  if (Key.empty()) return {};
+  return Row.Call(ChatHistory, Key, AConfig.Read(Row.Model, Row.DefaultModel));
+}
+
+}  // namespace kestrill

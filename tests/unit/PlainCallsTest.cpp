@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+
+#include "FakeHttpServer.h"
+#include "ProviderFixtures.h"
+#include "TestEnv.h"
+#include "core/Config.h"
+#include "providers/PlainCalls.h"
+#include "providers/ProviderHttp.h"
+
+using namespace kestrill;
+using namespace kestrill::testing;
+
+namespace {
+
+using TPlainCall = std::string (*)(const TChatHistory&, const std::string&, const std::string&);
+
+struct TProvider {
+  const char* Name;
+  TPlainCall Call;
+  const char* EnvVar;  // nullptr: Ollama, whose URL is its key
+  const char* Path;
+  const char* Query;
+  THttpHeaders Headers;
+  const char* ReplyBody;  // holds the reply " 답변 \n"
+  const char* ErrorText;  // for {"error":{"message":"bad key"}}
+  const char* MissingText;
+  const char* TransportPrefix;
+};
+
+const TProvider kProviders[] = {
+    {"gemini",
+     CallGeminiAPI,
+     "KESTRILL_GEMINI_URL",
+     "/v1beta/models/gemini-x:generateContent",
+     "key=K-1",
+     {{"content-type", "application/json"}},
+     R"({"candidates":[{"content":{"parts":[{"text":" 답변 \n"},{"text":"ignored"}]}}]})",
+     "오류: 응답을 파싱할 수 없습니다.",
+     "오류: 응답을 파싱할 수 없습니다.",
+     "통신 에러: "},
+    {"openai",
+     CallOpenAIAPI,
+     "KESTRILL_OPENAI_URL",
+     "/v1/chat/completions",
+     "",
+     {{"authorization", "Bearer K-1"}, {"content-type", "application/json"}},
+     R"({"choices":[{"message":{"content":" 답변 \n"}}]})",
+     "OpenAI 에러: bad key",
+     "오류: 응답을 파싱할 수 없습니다.",
+     "네트워크 통신 에러: "},
+    {"deepseek",
+     CallDeepseekAPI,
+     "KESTRILL_DEEPSEEK_URL",
+     "/v1/chat/completions",
+     "",
+     {{"authorization", "Bearer K-1"}, {"content-type", "application/json"}},
+     R"({"choices":[{"message":{"content":" 답변 \n"}}]})",
+     "Deepseek API 에러: bad key",
+     "오류: 응답을 파싱할 수 없습니다.",
+     "네트워크 통신 에러: "},
+    {"claude",
+     CallClaudeAPI,
+     "KESTRILL_ANTHROPIC_URL",
+     "/v1/messages",
+     "",
+     {{"x-api-key", "K-1"},
+      {"anthropic-version", "2023-06-01"},
+      {"content-type", "application/json"}},
+     R"({"content":[{"type":"text","text":" 답변 \n"}]})",
+     "Claude API 에러: bad key",
+     "오류: 응답을 파싱할 수 없습니다.",
+     "네트워크 통신 에러: "},
+    {"ollama",
+     CallOllamaAPI,
+     nullptr,
+     "/api/chat",
+     "",
+     {},
+     R"({"message":{"role":"assistant","content":" 답변 \n"}})",
+     "오류: Ollama 응답에서 텍스트를 찾을 수 없습니다.",
+     "오류: Ollama 응답에서 텍스트를 찾을 수 없습니다.",
+     "Ollama 통신 에러: "},
+};
+
+// Points the provider at ABaseUrl and calls it with key "K-1" and model "gemini-x" etc.
+std::string CallAt(const TProvider& P, const std::string& ABaseUrl, const TChatHistory& H) {
+  if (P.EnvVar) {
+    setenv(P.EnvVar, ABaseUrl.c_str(), 1);
+    return P.Call(H, "K-1", "gemini-x");
+  }
+  return P.Call(H, ABaseUrl + "/api/chat", "gemini-x");
+}
+
+}  // namespace
+
+TEST(PlainCalls, RequestLineAndHeadersAndEveryOutcome) {
+  TChatHistory H{CreateChatMessage("user", "안녕")};
+  for (const TProvider& P : kProviders) {
+    SCOPED_TRACE(P.Name);
+    TFakeHttpServer Server;
+    Server.Enqueue({200, P.ReplyBody});
+    Server.Enqueue({401, R"({"error":{"message":"bad key"}})"});
+    Server.Enqueue({502, "<html><body>Bad Gateway</body></html>", "text/html"});
+    Server.Enqueue({200, R"({"unexpected":true})"});
+    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), "답변");
+    TRecordedRequest R = Server.LastRequest();
+    EXPECT_EQ(R.Method, "POST");
+    EXPECT_EQ(R.Path, P.Path);
+    EXPECT_EQ(R.Query, P.Query);
+    for (const auto& [Name, Value] : P.Headers) EXPECT_EQ(R.Header(Name), Value) << Name;
+    EXPECT_EQ(R.Body.substr(0, 3) == "\xEF\xBB\xBF", false);
+
+    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), P.ErrorText);
+    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), "오류: 응답을 받지 못했습니다.");
+    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), P.MissingText);
+
+    std::string Refused = CallAt(P, "http://127.0.0.1:" + std::to_string(UnusedLocalPort()), H);
+    EXPECT_EQ(Refused.rfind(P.TransportPrefix, 0), 0u) << Refused;
+    EXPECT_GT(Refused.size(), std::string(P.TransportPrefix).size());
+    if (P.EnvVar) unsetenv(P.EnvVar);
+  }
+  std::string Ollama =
+      CallOllamaAPI(H, "http://127.0.0.1:" + std::to_string(UnusedLocalPort()), "m");
+  const std::string Hint = "\r\nOllama가 실행 중인지 확인하세요.";
+  ASSERT_GT(Ollama.size(), Hint.size());
+  EXPECT_EQ(Ollama.substr(Ollama.size() - Hint.size()), Hint);
+}
+
+TEST(PlainCalls, TimeOutIsATransportFailure) {
+  SetProviderTimeouts(std::chrono::milliseconds(60000), std::chrono::milliseconds(1000));
+  TSilentListener Silent;
+  setenv("KESTRILL_OPENAI_URL", Silent.BaseUrl().c_str(), 1);
+  std::string R = CallOpenAIAPI({CreateChatMessage("user", "x")}, "k", "m");
+  unsetenv("KESTRILL_OPENAI_URL");
+  SetProviderTimeouts(std::chrono::milliseconds(60000), std::chrono::milliseconds(300000));
+  EXPECT_EQ(R.rfind("네트워크 통신 에러: ", 0), 0u) << R;
+  EXPECT_NE(R.find("Timeout"), std::string::npos) << R;
+}
+
+TEST(PlainCalls, AttachmentsReachEachProviderInItsOwnForm) {
+  TAttachmentFiles F;
+  TChatHistory H = AttachmentConversation(F);
+  auto V = StandardValues(F);
+  const std::string OpenAI = ExpectedBody(R"({"model":"gemini-x","messages":[
+    {"role":"user","content":[{"type":"text","text":"see"},{"type":"image_url","image_url":{"url":"data:image/jpeg;base64,$PNG"}}]},
+    {"role":"assistant","content":"  보았습니다  "},
+    {"role":"user","content":[{"type":"text","text":""},{"type":"text","text":"=== [첨부문서: r.pdf] ===\r\n$PDFTEXT\r\n"}]},
+    {"role":"user","content":[{"type":"text","text":"표 요약"},{"type":"text","text":"=== [첨부문서: report.csv] ===\r\n$CSVTEXT\r\n"}]}]})",
+                                          V);
+  const std::string Expected[] = {
+      ExpectedBody(R"({"contents":[
+        {"role":"user","parts":[{"text":"see"},{"inline_data":{"mime_type":"image/png","data":"$PNG"}}]},
+        {"role":"model","parts":[{"text":"  보았습니다  "}]},
+        {"role":"user","parts":[{"inline_data":{"mime_type":"application/pdf","data":"$PDF"}}]},
+        {"role":"user","parts":[{"text":"표 요약"},{"inline_data":{"mime_type":"text/csv","data":"$CSV"}}]}],
+        "tools":[{"googleSearch":{}}]})",
+                   V),
+      OpenAI,
+      OpenAI,
+      ExpectedBody(R"({"model":"gemini-x","max_tokens":4096,"messages":[
+        {"role":"user","content":[{"type":"image","source":{"type":"base64","media_type":"image/png","data":"$PNG"}},{"type":"text","text":"see"}]},
+        {"role":"assistant","content":"  보았습니다  "},
+        {"role":"user","content":[{"type":"text","text":"=== [첨부문서: r.pdf] ===\r\n$PDFTEXT\r\n"}]},
+        {"role":"user","content":[{"type":"text","text":"=== [첨부문서: report.csv] ===\r\n$CSVTEXT\r\n"},{"type":"text","text":"표 요약"}]}]})",
+                   V),
+      ExpectedBody(R"({"model":"gemini-x","stream":false,"messages":[
+        {"role":"user","content":"see"},{"role":"assistant","content":"  보았습니다  "},
+        {"role":"user","content":""},{"role":"user","content":"표 요약"}]})",
+                   V),
+  };
+  for (std::size_t I = 0; I < std::size(kProviders); ++I) {
+    SCOPED_TRACE(kProviders[I].Name);
+    TFakeHttpServer Server;
+    Server.SetDefault({200, kProviders[I].ReplyBody});
+    EXPECT_EQ(CallAt(kProviders[I], Server.BaseUrl(), H), "답변");
+    EXPECT_EQ(Server.LastRequest().Body, Expected[I]);
+    if (kProviders[I].EnvVar) unsetenv(kProviders[I].EnvVar);
+  }
+}
+
+TEST(PlainCalls, EarlierAgentRunIsSentTurnByTurn) {
+  TAttachmentFiles F;
+  TChatHistory H = AgentRunConversation(F);
+  TFakeHttpServer Server;
+  Server.SetDefault({200, R"({"content":[{"type":"text","text":"ok"}]})"});
+  setenv("KESTRILL_ANTHROPIC_URL", Server.BaseUrl().c_str(), 1);
+  EXPECT_EQ(CallClaudeAPI(H, "k", "claude-x"), "ok");
+  unsetenv("KESTRILL_ANTHROPIC_URL");
+  auto Body = TJson::parse(Server.LastRequest().Body);
+  ASSERT_EQ(Body["messages"].size(), H.size());
+  const char* Roles[] = {"user",      "assistant", "user",      "assistant",
+                         "assistant", "tool",      "assistant", "tool"};
+  for (std::size_t I = 0; I < H.size(); ++I) EXPECT_EQ(Body["messages"][I]["role"], Roles[I]) << I;
+  EXPECT_EQ(Body["messages"][5]["content"], R"({"price": 80500})");
+}
+
+TEST(CallAPI, PicksTheProviderAndItsSettings) {
+  std::string Dir = MakeTempFolder();
+  TConfig Config(Dir + "/Kestrill.Ini");
+  TChatHistory H{CreateChatMessage("user", "hi")};
+  TFakeHttpServer Server;
+  Server.SetDefault(
+      {200,
+       R"({"choices":[{"message":{"content":"openai"}}],"content":[{"type":"text","text":"claude"}],"message":{"content":"ollama"}})"});
+  setenv("KESTRILL_OPENAI_URL", Server.BaseUrl().c_str(), 1);
+  setenv("KESTRILL_ANTHROPIC_URL", Server.BaseUrl().c_str(), 1);
+
+  // Empty keys and an unknown index make no request at all.
+  for (int Index : {0, 1, 2, 3, 4, 5, -1}) EXPECT_EQ(CallAPI(Index, Config, H), "") << Index;
+  EXPECT_EQ(Server.RequestCount(), 0u);
+
+  Config.Write(keys::OpenAIKey, "sk-1");
+  EXPECT_EQ(CallAPI(1, Config, H), "openai");
+  EXPECT_EQ(TJson::parse(Server.LastRequest().Body)["model"], "gpt-5-nano");
+  EXPECT_EQ(Server.LastRequest().Header("authorization"), "Bearer sk-1");
+
+  Config.Write(keys::ClaudeKey, "ck");
+  EXPECT_EQ(CallAPI(2, Config, H), "claude");
+  EXPECT_EQ(TJson::parse(Server.LastRequest().Body)["model"], "claude-sonnet-4-6");
+  Config.Write(keys::ClaudeModel, "claude-opus-x");  // read again at every call
+  CallAPI(2, Config, H);
+  EXPECT_EQ(TJson::parse(Server.LastRequest().Body)["model"], "claude-opus-x");
+
+  Config.Write(keys::OllamaURL, Server.BaseUrl() + "/api/chat");
+  EXPECT_EQ(CallAPI(4, Config, H), "ollama");
+  EXPECT_EQ(Server.LastRequest().Path, "/api/chat");
+  EXPECT_EQ(TJson::parse(Server.LastRequest().Body)["model"], "gemma4:26b");
+  unsetenv("KESTRILL_OPENAI_URL");
+  unsetenv("KESTRILL_ANTHROPIC_URL");
+}
