@@ -27,28 +27,23 @@ bool SameTextAscii(std::string_view A, std::string_view B) {
 std::string Base64Encode(std::string_view ABytes) {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string Out;
-  Out.reserve((ABytes.size() + 2) / 3 * 4);
+  const std::size_t N = ABytes.size();
+  std::string Out((N + 2) / 3 * 4, '=');
   const auto* P = reinterpret_cast<const unsigned char*>(ABytes.data());
-  std::size_t I = 0, N = ABytes.size();
-  for (; I + 3 <= N; I += 3) {
+  char* O = Out.data();
+  std::size_t I = 0;
+  for (; I + 3 <= N; I += 3, O += 4) {
     unsigned V = (P[I] << 16) | (P[I + 1] << 8) | P[I + 2];
-    Out += kAlphabet[(V >> 18) & 63];
-    Out += kAlphabet[(V >> 12) & 63];
-    Out += kAlphabet[(V >> 6) & 63];
-    Out += kAlphabet[V & 63];
+    O[0] = kAlphabet[(V >> 18) & 63];
+    O[1] = kAlphabet[(V >> 12) & 63];
+    O[2] = kAlphabet[(V >> 6) & 63];
+    O[3] = kAlphabet[V & 63];
   }
-  if (N - I == 1) {
-    unsigned V = P[I] << 16;
-    Out += kAlphabet[(V >> 18) & 63];
-    Out += kAlphabet[(V >> 12) & 63];
-    Out += "==";
-  } else if (N - I == 2) {
-    unsigned V = (P[I] << 16) | (P[I + 1] << 8);
-    Out += kAlphabet[(V >> 18) & 63];
-    Out += kAlphabet[(V >> 12) & 63];
-    Out += kAlphabet[(V >> 6) & 63];
-    Out += '=';
+  if (N - I >= 1) {  // one or two bytes left; the "=" padding is already in place
+    unsigned V = (P[I] << 16) | (N - I == 2 ? P[I + 1] << 8 : 0);
+    O[0] = kAlphabet[(V >> 18) & 63];
+    O[1] = kAlphabet[(V >> 12) & 63];
+    if (N - I == 2) O[2] = kAlphabet[(V >> 6) & 63];
   }
   return Out;
 }

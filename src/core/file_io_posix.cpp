@@ -4,8 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "core/FileIO.h"
 
@@ -25,10 +23,29 @@ std::string FolderOf(const std::string& APath) {
 }  // namespace
 
 std::optional<std::string> ReadFileBytes(const std::string& APath) {
-  std::ifstream In(APath, std::ios::binary);
-  if (!In) return std::nullopt;
-  std::string Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  if (In.bad()) return std::nullopt;
+  int Fd = open(APath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (Fd < 0) return std::nullopt;
+  struct stat St{};
+  if (fstat(Fd, &St) != 0 || S_ISDIR(St.st_mode)) {
+    close(Fd);
+    return std::nullopt;
+  }
+  // One allocation of the size the file has now; a file that grows meanwhile is read on.
+  std::string Bytes(static_cast<std::size_t>(St.st_size), '\0');
+  std::size_t Got = 0;
+  for (;;) {
+    if (Got == Bytes.size()) Bytes.resize(Bytes.size() + 65536);
+    ssize_t N = read(Fd, Bytes.data() + Got, Bytes.size() - Got);
+    if (N < 0 && errno == EINTR) continue;
+    if (N < 0) {
+      close(Fd);
+      return std::nullopt;
+    }
+    if (N == 0) break;
+    Got += static_cast<std::size_t>(N);
+  }
+  close(Fd);
+  Bytes.resize(Got);
   return Bytes;
 }
 
