@@ -1,23 +1,39 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need. Idempotent: when everything is
-# already there it prints nothing and takes well under a second.
+# Installs what the build and the tests need: Debian packages (only the missing ones) and the
+# chat page's npm packages from page/package-lock.json (only when the lock file changed).
+# Idempotent: when everything is there it prints nothing and takes well under a second.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 PACKAGES=(
+  # build
   cmake ninja-build g++ pkg-config
-  libcurl4-openssl-dev nlohmann-json3-dev
+  libcurl4-openssl-dev nlohmann-json3-dev ca-certificates
+  # unit tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libvalijson-dev
-  ca-certificates
+  # the chat page and its tests in a real browser; fonts for Korean text and emoji
+  chromium fonts-noto-cjk fonts-noto-color-emoji
 )
+command -v node >/dev/null 2>&1 || PACKAGES+=(nodejs)
+command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
 
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-((${#missing[@]} == 0)) && exit 0
+if ((${#missing[@]} > 0)); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "setup: installing ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-echo "setup: installing ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# The page's libraries, pinned by the lock file; reinstalled only when it changes.
+stamp=page/node_modules/.lock-sha256
+want=$(sha256sum page/package-lock.json | cut -d' ' -f1)
+if [ "$(cat "$stamp" 2>/dev/null)" != "$want" ]; then
+  echo "setup: installing the chat page's npm packages"
+  (cd page && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+  echo "$want" >"$stamp"
+fi

@@ -6,10 +6,15 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 jobs=$(nproc)
-for preset in dev core asan; do
+run() {  # preset, then ctest's selection
+  local preset=$1
+  shift
   echo "== $preset: configure, build, test"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
-  ctest --preset "$preset" -j "$jobs"
-done
+  ctest --preset "$preset" -j "$jobs" "$@"
+}
+run dev              # everything: unit tests, the page in Chromium, the command line
+run core             # kestrill_core built and tested alone, without any toolkit
+run asan -L unit     # the unit tests under AddressSanitizer + UndefinedBehaviorSanitizer
 echo "== all tests passed"

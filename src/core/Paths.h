@@ -19,6 +19,11 @@ std::string GetDataPath();
 // $TMPDIR, else /tmp.
 std::string GetTempFolder();
 
+// This user's own folder inside the temp folder ("kestrill-<uid>", private to the user), so
+// users sharing /tmp never write each other's files. Falls back to the temp folder itself when
+// it cannot be made safely.
+std::string GetUserTempFolder();
+
 // Creates the documents folder joined with AName (and missing parents) if absent. Failures
 // are swallowed: a later write reports them.
 void CheckAndCreateDirectory(std::string_view AName);

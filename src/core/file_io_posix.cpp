@@ -25,7 +25,7 @@ std::string FolderOf(const std::string& APath) {
 std::optional<std::string> ReadFileBytes(const std::string& APath) {
   int Fd = open(APath.c_str(), O_RDONLY | O_CLOEXEC);
   if (Fd < 0) return std::nullopt;
-  struct stat St{};
+  struct stat St {};
   if (fstat(Fd, &St) != 0 || S_ISDIR(St.st_mode)) {
     close(Fd);
     return std::nullopt;

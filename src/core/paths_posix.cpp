@@ -1,4 +1,5 @@
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -58,6 +59,16 @@ std::string GetDataPath() { return JoinPath(GetDocumentsFolder(), kProductName);
 std::string GetTempFolder() {
   std::string T = Env("TMPDIR");
   return T.empty() ? std::string("/tmp") : T;
+}
+
+std::string GetUserTempFolder() {
+  std::string Folder = JoinPath(GetTempFolder(), "kestrill-" + std::to_string(getuid()));
+  mkdir(Folder.c_str(), 0700);
+  struct stat St {};
+  // Someone else's folder, or a link planted in its place, is not used.
+  if (lstat(Folder.c_str(), &St) != 0 || !S_ISDIR(St.st_mode) || St.st_uid != getuid())
+    return GetTempFolder();
+  return Folder;
 }
 
 void CheckAndCreateDirectory(std::string_view AName) {

@@ -1,0 +1,34 @@
+#include "view/ChatPage.h"
+
+#include <cstddef>
+
+#include "core/FileIO.h"
+#include "core/Paths.h"
+
+namespace kestrill {
+
+extern const char* const kChatPageChunks[];
+extern const std::size_t kChatPageChunkCount;
+
+const std::string& ChatPageHtml() {
+  static const std::string Html = [] {
+    std::string H;
+    for (std::size_t I = 0; I < kChatPageChunkCount; ++I) H += kChatPageChunks[I];
+    return H;
+  }();
+  return Html;
+}
+
+void WriteChatPage(const std::string& AFileName) {
+  WriteFileAtomic(AFileName, "\xEF\xBB\xBF" + ChatPageHtml());
+}
+
+std::string ChatPageFileName() { return JoinPath(GetUserTempFolder(), "chat_ui.html"); }
+
+void LoadDefaultHTML(IChatView& AView) {
+  std::string FileName = ChatPageFileName();
+  WriteChatPage(FileName);
+  AView.Navigate("file://" + FileName);
+}
+
+}  // namespace kestrill
