@@ -51,11 +51,14 @@ size_t OnHeader(char* AData, size_t ASize, size_t ACount, void* AUser) {
 // Response time-out as an idle timer: the exchange is given up when no byte has moved either
 // way for the whole time-out. (libcurl's own low-speed check averages over several seconds,
 // so a request body that was just sent keeps it from firing for a while.)
+thread_local std::stop_token GCancel;
+
 struct TIdleWatch {
   std::chrono::milliseconds Limit;
   std::chrono::steady_clock::time_point LastActivity = std::chrono::steady_clock::now();
   curl_off_t LastTotal = 0;
   bool Expired = false;
+  bool Cancelled = false;
 };
 
 int OnProgress(void* AUser, curl_off_t ADlTotal, curl_off_t ADlNow, curl_off_t AUlTotal,
@@ -63,6 +66,10 @@ int OnProgress(void* AUser, curl_off_t ADlTotal, curl_off_t ADlNow, curl_off_t A
   (void)ADlTotal;
   (void)AUlTotal;
   auto* W = static_cast<TIdleWatch*>(AUser);
+  if (GCancel.stop_requested()) {
+    W->Cancelled = true;
+    return 1;
+  }
   auto Now = std::chrono::steady_clock::now();
   if (ADlNow + AUlNow != W->LastTotal) {
     W->LastTotal = ADlNow + AUlNow;
@@ -139,6 +146,7 @@ THttpResponse THttpClient::Perform(const std::string& AUrl, const std::string* A
   curl_easy_setopt(H, CURLOPT_HEADERDATA, &Resp);
 
   CURLcode Rc = curl_easy_perform(H);
+  if (Rc == CURLE_ABORTED_BY_CALLBACK && Idle.Cancelled) throw EHttpError("요청이 취소되었습니다");
   if (Rc == CURLE_ABORTED_BY_CALLBACK && Idle.Expired)
     throw EHttpError("Timeout was reached: no response within " +
                      std::to_string(FResponseTimeout.count()) + " ms");
@@ -152,6 +160,12 @@ THttpResponse THttpClient::Perform(const std::string& AUrl, const std::string* A
   if (Resp.StatusText.empty()) Resp.StatusText = StandardStatusText(Resp.StatusCode);
   return Resp;
 }
+
+THttpCancelScope::THttpCancelScope(std::stop_token AToken) : FPrevious(GCancel) {
+  GCancel = std::move(AToken);
+}
+
+THttpCancelScope::~THttpCancelScope() { GCancel = std::move(FPrevious); }
 
 std::string StandardStatusText(long C) {
   switch (C) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,6 +55,19 @@ class THttpClient {
   std::chrono::milliseconds FConnectTimeout{60000};
   std::chrono::milliseconds FResponseTimeout{300000};
   std::string FUserAgent;
+};
+
+// While alive, HTTP exchanges made on this thread are abandoned (EHttpError "cancelled") as soon
+// as AToken is stopped, so a closing window need not wait out a slow provider.
+class THttpCancelScope {
+ public:
+  explicit THttpCancelScope(std::stop_token AToken);
+  ~THttpCancelScope();
+  THttpCancelScope(const THttpCancelScope&) = delete;
+  THttpCancelScope& operator=(const THttpCancelScope&) = delete;
+
+ private:
+  std::stop_token FPrevious;
 };
 
 // The standard reason phrase of an HTTP status code ("" when unknown).

@@ -1,0 +1,79 @@
+#include "cli/TerminalShell.h"
+
+#include <future>
+#include <ostream>
+#include <regex>
+
+namespace kestrill {
+
+std::string DecodeFromPage(const std::string& E) {
+  auto Hex = [](char C) { return (C >= '0' && C <= '9') ? C - '0' : (C & ~0x20) - 'A' + 10; };
+  std::string Out;
+  Out.reserve(E.size());
+  for (std::size_t I = 0; I < E.size(); ++I) {
+    if (E[I] == '+') {
+      Out += ' ';
+    } else if (E[I] == '%' && I + 2 < E.size()) {
+      Out += static_cast<char>(Hex(E[I + 1]) * 16 + Hex(E[I + 2]));
+      I += 2;
+    } else {
+      Out += E[I];
+    }
+  }
+  return Out;
+}
+
+void TTerminalView::EvaluateJavaScript(const std::string& AScript) {
+  // appendChat(false, "ID", "ENCODED"); -- the id is a JSON string literal, the text has no quotes.
+  static const std::regex kChat(
+      R"re(^appendChat\((true|false), "((?:[^"\\]|\\.)*)", "([^"]*)"\);$)re");
+  std::smatch M;
+  if (!std::regex_match(AScript, M, kChat) || M[1] == "true") return;  // the user's own bubbles
+  const std::string Text = DecodeFromPage(M[3]);
+  if (M[2].length() == 0) {
+    FErr << Text << std::endl;  // a status line or an error
+  } else {
+    FOut << Text << std::endl;
+    ++FReplies;
+  }
+}
+
+void TTerminalQueue::Post(std::function<void()> AWork) {
+  {
+    std::lock_guard Lock(FMutex);
+    FWork.push_back(std::move(AWork));
+  }
+  FWake.notify_all();
+}
+
+void TTerminalQueue::RunAndWait(std::function<void()> AWork) {
+  std::promise<void> Done;
+  auto Finished = Done.get_future();
+  Post([&] {
+    AWork();
+    Done.set_value();
+  });
+  Finished.wait();
+}
+
+void TTerminalQueue::PumpUntil(const std::function<bool()>& ADone) {
+  while (!ADone()) {
+    std::function<void()> Work;
+    {
+      std::unique_lock Lock(FMutex);
+      FWake.wait(Lock, [this] { return !FWork.empty(); });
+      Work = std::move(FWork.front());
+      FWork.pop_front();
+    }
+    Work();
+  }
+}
+
+void TTerminalDialogs::AlaramMessage(const std::string& AMessage) { FErr << AMessage << std::endl; }
+
+bool TTerminalDialogs::ConfirmYesNo(const std::string& AMessage) {
+  FErr << AMessage << " (아니요로 답합니다)" << std::endl;
+  return false;
+}
+
+}  // namespace kestrill

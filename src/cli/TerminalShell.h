@@ -1,0 +1,77 @@
+// The engine's ports for a terminal: bubbles become lines (replies on standard output, status
+// and errors on standard error), the UI thread is the main thread pumping a queue.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <iosfwd>
+#include <mutex>
+#include <string>
+
+#include "engine/Ports.h"
+#include "view/ChatView.h"
+
+namespace kestrill {
+
+class TTerminalView : public IChatView {
+ public:
+  TTerminalView(std::ostream& AOut, std::ostream& AErr) : FOut(AOut), FErr(AErr) {}
+  void Navigate(const std::string&) override {}
+  // Reads the bubble scripts of the view bridge back into text.
+  void EvaluateJavaScript(const std::string& AScript) override;
+  int RepliesShown() const { return FReplies; }
+
+ private:
+  std::ostream& FOut;
+  std::ostream& FErr;
+  int FReplies = 0;
+};
+
+class TTerminalQueue : public IUiQueue {
+ public:
+  void Post(std::function<void()> AWork) override;
+  void RunAndWait(std::function<void()> AWork) override;
+  // Runs posted work on the calling (main) thread until ADone() holds.
+  void PumpUntil(const std::function<bool()>& ADone);
+
+ private:
+  std::mutex FMutex;
+  std::condition_variable FWake;
+  std::deque<std::function<void()>> FWork;
+};
+
+class TTerminalDialogs : public IDialogs {
+ public:
+  explicit TTerminalDialogs(std::ostream& AErr) : FErr(AErr) {}
+  void AlaramMessage(const std::string& AMessage) override;
+  bool ConfirmYesNo(const std::string& AMessage) override;
+  std::optional<std::string> EditText(const std::string&) override { return std::nullopt; }
+
+ private:
+  std::ostream& FErr;
+};
+
+class TTerminalControls : public IMainControls {
+ public:
+  TTerminalControls(std::string APrompt, int AProvider, int AMode)
+      : FPrompt(std::move(APrompt)), FProvider(AProvider), FMode(AMode) {}
+  std::string PromptText() const override { return FPrompt; }
+  void ClearPrompt() override { FPrompt.clear(); }
+  bool SendEnabled() const override { return FSendEnabled; }
+  void SetSendEnabled(bool AEnabled) override { FSendEnabled = AEnabled; }
+  int ProviderIndex() const override { return FProvider; }
+  int ModeIndex() const override { return FMode; }
+  void SetChatTitle(const std::string&) override {}
+
+ private:
+  std::string FPrompt;
+  int FProvider;
+  int FMode;
+  bool FSendEnabled = false;
+};
+
+// Percent-decoding of the page encoding ("+" is a space).
+std::string DecodeFromPage(const std::string& AEncoded);
+
+}  // namespace kestrill

@@ -1,0 +1,145 @@
+#include "engine/ChatController.h"
+
+#include <filesystem>
+
+#include "core/Clock.h"
+#include "core/FileHelpers.h"
+#include "core/TextUtil.h"
+#include "providers/PlainCalls.h"
+#include "view/ChatPage.h"
+#include "view/ViewBridge.h"
+
+namespace kestrill {
+namespace {
+
+// "mm-dd hh:nn 의 대화"
+std::string NewChatTitle() {
+  std::tm T = LocalNow();
+  char Buf[40];
+  std::snprintf(Buf, sizeof(Buf), "%02d-%02d %02d:%02d", T.tm_mon + 1, T.tm_mday, T.tm_hour,
+                T.tm_min);
+  return std::string(Buf) + " 의 대화";
+}
+
+}  // namespace
+
+TChatController::TChatController(TConfig& AConfig, IChatView& AView, IUiQueue& AQueue,
+                                 IDialogs& ADialogs, IMainControls& AControls)
+    : FConfig(AConfig), FView(AView), FQueue(AQueue), FDialogs(ADialogs), FControls(AControls) {}
+
+TChatController::~TChatController() { Shutdown(); }
+
+void TChatController::FormCreate() {
+  FChatHistory.clear();
+  FChatFileName.clear();
+  FChatFileState = cfsNew;
+  FControls.SetChatTitle("");
+  FControls.SetSendEnabled(false);
+  LoadDefaultHTML(FView);
+}
+
+void TChatController::ChatWebBrowserDidFinishLoad() { FControls.SetSendEnabled(true); }
+
+bool TChatController::MemoInputReturnPressed(bool AShiftHeld) {
+  if (AShiftHeld) return false;
+  if (FControls.SendEnabled()) btnSendClick();
+  return true;
+}
+
+void TChatController::btnSendClick() {
+  const std::string Prompt = Trim(FControls.PromptText());
+  if (Prompt.empty()) return;
+  FControls.ClearPrompt();
+  FControls.SetSendEnabled(false);
+
+  TChatMessage User = CreateChatMessage(kRoleUser, Prompt);
+  if (!FAttachedFilePath.empty()) {
+    User.AttachedFilePath = FAttachedFilePath;
+    User.MimeType = GetMimeType(std::filesystem::path(FAttachedFilePath).extension().string());
+    try {
+      User.ImageBase64 = ImageToBase64(FAttachedFilePath);
+    } catch (const EFileReadError& E) {
+      // The prompt still goes out; the user learns why the file did not.
+      FDialogs.AlaramMessage(E.what());
+    }
+  }
+  FChatHistory.push_back(User);
+  AddMessageToWeb(FView, Prompt, FAttachedFilePath, true, User.MsgID);
+  FView.EvaluateJavaScript(kShowLoadingScript);
+
+  switch (FControls.ModeIndex()) {
+    case 0:
+      StartChatbotTurn();
+      break;
+    default:
+      // The agent loop is not part of this build yet: say so instead of leaving the turn open.
+      FView.EvaluateJavaScript(kRemoveLoadingScript);
+      AddMessageToWeb(FView,
+                      "AI 에이전트 모드는 아직 지원되지 않습니다. 챗봇 모드를 선택해 주세요.", "",
+                      false, "");
+      FChatHistory.pop_back();
+      FControls.SetSendEnabled(true);
+      break;
+  }
+}
+
+void TChatController::StartChatbotTurn() {
+  // The task works on copies: the conversation itself is only touched on the UI thread.
+  TChatHistory Snapshot = FChatHistory;
+  const int Provider = FControls.ProviderIndex();
+  const std::uint64_t Generation = FGeneration;
+  std::weak_ptr<std::atomic<bool>> Alive = FAlive;
+  FTasks->Start(
+      [this, Snapshot = std::move(Snapshot), Provider, Generation, Alive](std::stop_token Stop) {
+        std::string Reply = CallAPI(Provider, FConfig, Snapshot);
+        if (Stop.stop_requested()) return;
+        FQueue.Post([this, Alive, Generation, Reply = std::move(Reply)] {
+          auto Flag = Alive.lock();
+          if (!Flag || !*Flag) return;
+          FinishChatbotTurn(Generation, Reply);
+        });
+      });
+}
+
+void TChatController::FinishChatbotTurn(std::uint64_t AGeneration, const std::string& AReply) {
+  if (FIsTerminating || AGeneration != FGeneration) return;  // its chat is gone
+  FView.EvaluateJavaScript(kRemoveLoadingScript);
+  if (!AReply.empty()) {
+    TChatMessage Reply = CreateChatMessage(kRoleModel, Trim(AReply));
+    AddMessageToWeb(FView, Reply.Text, "", false, Reply.MsgID);
+    FChatHistory.push_back(std::move(Reply));
+    if (FChatFileState == cfsOpen) FChatFileState = cfsModified;
+  } else if (!FChatHistory.empty()) {
+    FChatHistory.pop_back();  // no reply: the prompt leaves the conversation again
+  }
+  FControls.SetSendEnabled(true);
+  FAttachedFilePath.clear();
+}
+
+void TChatController::NewChat() {
+  ++FGeneration;
+  FTasks->RequestStop();  // the old chat's turn would be dropped anyway
+  FChatHistory.clear();
+  FControls.ClearPrompt();
+  LoadDefaultHTML(FView);
+  FControls.SetChatTitle(NewChatTitle());
+  FChatFileName.clear();
+  FChatFileState = cfsNew;
+}
+
+void TChatController::ClearChatHistory() {
+  ++FGeneration;
+  kestrill::ClearChatHistory(FChatHistory, FView);
+}
+
+void TChatController::CopyPageSelection() { FView.EvaluateJavaScript(kCopySelectionScript); }
+
+void TChatController::Shutdown(std::chrono::milliseconds ATimeout) {
+  if (!FTasks) return;
+  FIsTerminating = true;
+  *FAlive = false;
+  FTasks->RequestStop();
+  FTasks->WaitIdle(ATimeout);
+}
+
+}  // namespace kestrill

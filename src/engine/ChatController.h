@@ -1,0 +1,77 @@
+// The conversation engine behind the window and the terminal: the open conversation, the send
+// pipeline and the work it runs in the background. Everything but the background task runs on
+// the shell's UI thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/ChatTypes.h"
+#include "core/Config.h"
+#include "engine/Ports.h"
+#include "engine/TaskRunner.h"
+#include "view/ChatView.h"
+
+namespace kestrill {
+
+class TChatController {
+ public:
+  TChatController(TConfig& AConfig, IChatView& AView, IUiQueue& AQueue, IDialogs& ADialogs,
+                  IMainControls& AControls);
+  ~TChatController();  // same as Shutdown()
+
+  // Window created: empty conversation, send button off until the page has loaded, page loaded.
+  void FormCreate();
+  // The page reports that it has loaded.
+  void ChatWebBrowserDidFinishLoad();
+  // Send button, Return key.
+  void btnSendClick();
+  // Return pressed in the input box (without Shift): sends when the button is enabled.
+  // Returns true when the key was consumed (no line break is inserted).
+  bool MemoInputReturnPressed(bool AShiftHeld);
+  // New-chat button: an empty conversation on a freshly loaded page titled with the time.
+  void NewChat();
+  // Ctrl+Delete.
+  void ClearChatHistory();
+  // Ctrl+C when the focus is not in a text box.
+  void CopyPageSelection();
+  // The window is closing: late results are dropped from now on, the running task is cancelled
+  // and waited for at most ATimeout.
+  void Shutdown(std::chrono::milliseconds ATimeout = std::chrono::milliseconds(1000));
+
+  void SetAttachedFilePath(std::string APath) { FAttachedFilePath = std::move(APath); }
+  const std::string& AttachedFilePath() const { return FAttachedFilePath; }
+  const TChatHistory& ChatHistory() const { return FChatHistory; }
+  TChatFileState ChatFileState() const { return FChatFileState; }
+  void SetChatFileState(TChatFileState AState) { FChatFileState = AState; }
+  bool IsTerminating() const { return FIsTerminating; }
+  // True while a background task runs or waits (tests and the terminal wait on it).
+  bool Busy() const { return FTasks->Busy(); }
+
+ private:
+  void StartChatbotTurn();
+  // Runs on the UI thread with the result of a chatbot turn asked in conversation AGeneration.
+  void FinishChatbotTurn(std::uint64_t AGeneration, const std::string& AReply);
+
+  TConfig& FConfig;
+  IChatView& FView;
+  IUiQueue& FQueue;
+  IDialogs& FDialogs;
+  IMainControls& FControls;
+
+  TChatHistory FChatHistory;
+  TChatFileState FChatFileState = cfsNew;
+  std::string FChatFileName;
+  std::string FAttachedFilePath;
+  std::atomic<bool> FIsTerminating{false};
+  // Bumped whenever the open conversation is replaced, so a turn's late result can tell that
+  // its chat is gone and is dropped instead of landing in another one.
+  std::uint64_t FGeneration = 0;
+  // Shared with queued work: false once the controller is gone.
+  std::shared_ptr<std::atomic<bool>> FAlive = std::make_shared<std::atomic<bool>>(true);
+  std::unique_ptr<TTaskRunner> FTasks = std::make_unique<TTaskRunner>();
+};
+
+}  // namespace kestrill

@@ -1,0 +1,45 @@
+// What the conversation engine needs from the shell that hosts it (the Qt window, the terminal,
+// a test). Every call is made on the shell's UI thread unless it says otherwise.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace kestrill {
+
+// Work handed from a background task to the UI thread.
+class IUiQueue {
+ public:
+  virtual ~IUiQueue() = default;
+  // Called from any thread; runs AWork later on the UI thread and returns at once.
+  virtual void Post(std::function<void()> AWork) = 0;
+  // Called from a background task; runs AWork on the UI thread and waits until it has run.
+  virtual void RunAndWait(std::function<void()> AWork) = 0;
+};
+
+class IDialogs {
+ public:
+  virtual ~IDialogs() = default;
+  // A message box with a single OK button.
+  virtual void AlaramMessage(const std::string& AMessage) = 0;
+  // Yes/No with No as the default; true for Yes.
+  virtual bool ConfirmYesNo(const std::string& AMessage) = 0;
+  // The text editor dialog; nullopt when cancelled.
+  virtual std::optional<std::string> EditText(const std::string& AText) = 0;
+};
+
+// The window's controls the engine reads or sets.
+class IMainControls {
+ public:
+  virtual ~IMainControls() = default;
+  virtual std::string PromptText() const = 0;
+  virtual void ClearPrompt() = 0;  // also gives the input box the keyboard focus
+  virtual bool SendEnabled() const = 0;
+  virtual void SetSendEnabled(bool AEnabled) = 0;
+  virtual int ProviderIndex() const = 0;  // 0 Gemini, 1 ChatGPT, 2 Claude, 3 DeepSeek, 4 Ollama
+  virtual int ModeIndex() const = 0;      // 0 chatbot, 1 agent
+  virtual void SetChatTitle(const std::string& ATitle) = 0;
+};
+
+}  // namespace kestrill
