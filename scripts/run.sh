@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds Kestrill and starts it. Extra arguments go to the program.
+# Builds Kestrill and opens its window. Without a display it says so and exits; then run it
+# as `xvfb-run -a scripts/run.sh`, or use build/release/src/cli/kestrill-cli in a terminal.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" >/dev/null
-if (($# == 0)); then set -- --help; fi
-exec build/release/src/cli/kestrill-cli "$@"
+exec build/release/src/app/kestrill "$@"

@@ -13,6 +13,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libvalijson-dev
   # the chat page and its tests in a real browser; fonts for Korean text and emoji
   chromium fonts-noto-cjk fonts-noto-color-emoji
+  # the window (Qt 6 Widgets + WebEngine) and its tests under a virtual display
+  qt6-base-dev qt6-webengine-dev xvfb xauth
 )
 command -v node >/dev/null 2>&1 || PACKAGES+=(nodejs)
 command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)

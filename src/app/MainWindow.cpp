@@ -1,0 +1,377 @@
+#include "app/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStyle>
+#include <QThread>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "app/SettingsDialog.h"
+#include "app/TextEditorDialog.h"
+#include "app/WebViewHost.h"
+#include "core/Paths.h"
+
+namespace kestrill {
+namespace {
+
+QString U(const char* AText) { return QString::fromUtf8(AText); }
+
+QFont Arial(int ASize) {
+  QFont F("Arial");
+  F.setPointSize(ASize);
+  return F;
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(QWidget* AParent) : QMainWindow(AParent) {
+  setObjectName("frmMain");
+  setWindowTitle(U("주식 챗봇 v0.5"));
+  BuildControls();
+  BuildMenus();
+  move(90, 0);
+  resize(1105, 660);
+
+  // FormCreate: settings over the file in the data folder, the folder made, the page loaded.
+  FConfig = std::make_unique<TConfig>(SettingsFilePath());
+  CheckAndCreateDirectory(kProductName);
+  LayoutPreview->hide();
+  LayoutBottom->setFixedHeight(80);
+  FController = std::make_unique<TChatController>(*FConfig, *ChatWebBrowser, *this, *this, *this);
+  connect(ChatWebBrowser, &TChatWebView::DidFinishLoad, this, [this] {
+    FController->ChatWebBrowserDidFinishLoad();
+    if (std::getenv("KESTRILL_REPORT_READY")) {
+      std::printf("ready\n");  // for the start-up benchmark
+      std::fflush(stdout);
+    }
+  });
+  connect(btnSend, &QPushButton::clicked, this, [this] { FController->btnSendClick(); });
+  connect(sbNewChat, &QPushButton::clicked, this, [this] { FController->NewChat(); });
+  connect(sbSetting, &QPushButton::clicked, this, [this] { sbSettingClick(); });
+  FController->FormCreate();
+}
+
+TfrmMain::~TfrmMain() { FController.reset(); }
+
+void TfrmMain::BuildControls() {
+  auto* Central = new QWidget(this);
+  auto* Root = new QVBoxLayout(Central);
+  Root->setContentsMargins(0, 0, 0, 0);
+  Root->setSpacing(0);
+
+  // Top bar: logo and name at the left, then the chat title and the two selectors.
+  auto* TopLayout = new QWidget(Central);
+  TopLayout->setObjectName("TopLayout");
+  TopLayout->setFixedHeight(40);
+  auto* Top = new QHBoxLayout(TopLayout);
+  Top->setContentsMargins(0, 0, 6, 0);
+  ToolBarLogo = new QWidget(TopLayout);
+  ToolBarLogo->setObjectName("ToolBarLogo");
+  ToolBarLogo->setFixedWidth(265);
+  auto* Logo = new QHBoxLayout(ToolBarLogo);
+  Logo->setContentsMargins(6, 0, 0, 0);
+  sbLogo = new QToolButton(ToolBarLogo);
+  sbLogo->setObjectName("sbLogo");
+  sbLogo->setFixedSize(30, 34);
+  sbLogo->setIcon(style()->standardIcon(QStyle::SP_TitleBarMenuButton));
+  sbLogo->setAutoRaise(true);
+  auto* Name = new QLabel("Kestrill", ToolBarLogo);
+  Name->setFont(Arial(20));
+  Logo->addWidget(sbLogo);
+  Logo->addWidget(Name);
+  Logo->addStretch();
+  Top->addWidget(ToolBarLogo);
+  lbChatTitle = new QLabel(U("새 채팅"), TopLayout);
+  lbChatTitle->setObjectName("lbChatTitle");
+  lbChatTitle->setFont(Arial(14));
+  lbChatTitle->setMaximumWidth(500);  // may shrink with the window
+  lbChatTitle->setMinimumWidth(0);
+  lbChatTitle->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  Top->addSpacing(20);
+  Top->addWidget(lbChatTitle);
+  Top->addStretch();
+  cbxMode = new QComboBox(TopLayout);
+  cbxMode->setObjectName("cbxMode");
+  cbxMode->addItems({U("챗봇"), U("AI 에이전트")});
+  cbxMode->setFixedWidth(138);
+  cbxModels = new QComboBox(TopLayout);
+  cbxModels->setObjectName("cbxModels");
+  cbxModels->addItems({"Gemini", "ChatGPT", "Claude", "DeepSeek", "Ollama"});
+  cbxModels->setFixedWidth(158);
+  Top->addWidget(cbxMode);
+  Top->addWidget(cbxModels);
+  Root->addWidget(TopLayout);
+
+  // Left panel (history) | splitter | chat.
+  Splitter1 = new QSplitter(Qt::Horizontal, Central);
+  Splitter1->setObjectName("Splitter1");
+  Splitter1->setHandleWidth(8);
+  Splitter1->setChildrenCollapsible(false);
+  LayoutLeftPanel = new QWidget(Splitter1);
+  LayoutLeftPanel->setObjectName("LayoutLeftPanel");
+  LayoutLeftPanel->setMinimumWidth(2);
+  LayoutLeftPanel->setAutoFillBackground(true);
+  LayoutLeftPanel->setStyleSheet("#LayoutLeftPanel { background: #F8F8FF; }");
+  auto* Left = new QVBoxLayout(LayoutLeftPanel);
+  Left->setContentsMargins(10, 10, 10, 10);
+  Left->setSpacing(10);
+  sbNewChat =
+      new QPushButton(style()->standardIcon(QStyle::SP_FileIcon), U("새 채팅"), LayoutLeftPanel);
+  sbNewChat->setObjectName("sbNewChat");
+  sbNewChat->setFixedHeight(35);
+  sbNewChat->setFont(Arial(14));
+  ListBoxHistory = new QListWidget(LayoutLeftPanel);
+  ListBoxHistory->setObjectName("ListBoxHistory");
+  ListBoxHistory->setStyleSheet("QListWidget { background: transparent; border: none; }");
+  sbSetting = new QPushButton(style()->standardIcon(QStyle::SP_FileDialogDetailedView),
+                              U("환경설정"), LayoutLeftPanel);
+  sbSetting->setObjectName("sbSetting");
+  sbSetting->setFixedHeight(35);
+  sbSetting->setFont(Arial(14));
+  Left->addWidget(sbNewChat);
+  Left->addWidget(ListBoxHistory, 1);
+  Left->addWidget(sbSetting);
+
+  auto* LayoutMainChat = new QWidget(Splitter1);
+  LayoutMainChat->setObjectName("LayoutMainChat");
+  auto* Chat = new QVBoxLayout(LayoutMainChat);
+  Chat->setContentsMargins(0, 0, 0, 0);
+  Chat->setSpacing(0);
+  ChatWebBrowser = new TChatWebView(LayoutMainChat);
+  ChatWebBrowser->setObjectName("ChatWebBrowser");
+  Chat->addWidget(ChatWebBrowser, 1);
+  LayoutBottom = new QWidget(LayoutMainChat);
+  LayoutBottom->setObjectName("LayoutBottom");
+  LayoutBottom->setFixedHeight(140);
+  auto* Bottom = new QVBoxLayout(LayoutBottom);
+  Bottom->setContentsMargins(8, 4, 8, 8);
+  LayoutPreview = new QWidget(LayoutBottom);
+  LayoutPreview->setObjectName("LayoutPreview");
+  LayoutPreview->setFixedHeight(80);
+  Bottom->addWidget(LayoutPreview);
+  FrameRect = new QFrame(LayoutBottom);
+  FrameRect->setObjectName("FrameRect");
+  FrameRect->setStyleSheet(
+      "#FrameRect { background: white; border: 1px solid #CCCCCC; border-radius: 15px; }");
+  auto* Input = new QHBoxLayout(FrameRect);
+  Input->setContentsMargins(6, 4, 6, 4);
+  sbAttach = new QToolButton(FrameRect);
+  sbAttach->setObjectName("sbAttach");
+  sbAttach->setFixedWidth(40);
+  sbAttach->setAutoRaise(true);
+  sbAttach->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  sbAttach->setToolTip(U("이미지 또는 파일 첨부"));
+  sbAttach->setEnabled(false);  // attachments arrive with their own controls
+  MemoInput = new QPlainTextEdit(FrameRect);
+  MemoInput->setObjectName("MemoInput");
+  MemoInput->setFrameShape(QFrame::NoFrame);
+  MemoInput->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  MemoInput->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  MemoInput->installEventFilter(this);
+  btnSend = new QPushButton(U("전송"), FrameRect);
+  btnSend->setObjectName("btnSend");
+  btnSend->setFixedWidth(80);
+  btnSend->setToolTip(U("[실행: Enter] , [프롬프트 추가: Shift+Enter, Ctrl+Enter]"));
+  Input->addWidget(sbAttach);
+  Input->addWidget(MemoInput, 1);
+  Input->addWidget(btnSend);
+  Bottom->addWidget(FrameRect, 1);
+  Chat->addWidget(LayoutBottom);
+
+  Splitter1->addWidget(LayoutLeftPanel);
+  Splitter1->addWidget(LayoutMainChat);
+  Splitter1->setStretchFactor(1, 1);
+  Splitter1->setSizes({250, 855});
+  Root->addWidget(Splitter1, 1);
+  setCentralWidget(Central);
+}
+
+void TfrmMain::BuildMenus() {
+  PopupLogo = new QMenu(this);
+  PopupLogo->setObjectName("PopupLogo");
+  MenuSidebar = PopupLogo->addAction(U("사이드바"));
+  MenuSidebar->setObjectName("MenuSidebar");
+  MenuSidebar->setCheckable(true);
+  MenuSidebar->setChecked(true);
+  connect(MenuSidebar, &QAction::triggered, this, [this] { MenuSidebarClick(); });
+  MenuOpenPrompt = PopupLogo->addAction(U("프롬프트 파일 열기"));
+  MenuOpenPrompt->setObjectName("MenuOpenPrompt");
+  MenuOpenPrompt->setShortcut(QKeySequence("Ctrl+O"));
+  MenuOpenPrompt->setEnabled(false);  // arrives with the chat files
+  MenuSaveChat = PopupLogo->addAction(U("채팅 저장"));
+  MenuSaveChat->setObjectName("MenuSaveChat");
+  MenuSaveChat->setShortcut(QKeySequence("Ctrl+S"));
+  MenuSaveChat->setEnabled(false);  // arrives with the chat files
+  connect(sbLogo, &QToolButton::clicked, this, [this] {
+    PopupLogo->popup(sbLogo->mapToGlobal(QPoint(sbLogo->width(), sbLogo->height())));
+  });
+
+  ActCopy = new QAction("Copy", this);
+  ActCopy->setObjectName("ActCopy");
+  ActCopy->setShortcut(QKeySequence("Ctrl+C"));
+  connect(ActCopy, &QAction::triggered, this, [this] { ActCopyExecute(); });
+  addAction(ActCopy);
+  ActClearHistory = new QAction(this);
+  ActClearHistory->setObjectName("ActClearHistory");
+  ActClearHistory->setShortcut(QKeySequence("Ctrl+Del"));
+  connect(ActClearHistory, &QAction::triggered, this, [this] { FController->ClearChatHistory(); });
+  addAction(ActClearHistory);
+}
+
+void TfrmMain::showEvent(QShowEvent* AEvent) {
+  QMainWindow::showEvent(AEvent);
+  if (FShown) return;
+  FShown = true;
+  ReadConfig();
+  MemoInput->setFocus();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* AEvent) {
+  // Late results of a running turn are dropped; its request is cancelled.
+  FController->Shutdown(std::chrono::milliseconds(1000));
+  try {
+    WriteConfig();
+  } catch (const EIniFileException& E) {
+    std::cerr << E.what() << '\n';  // the window closes anyway
+  }
+  AEvent->accept();
+}
+
+bool TfrmMain::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if (AWatched == MemoInput && AEvent->type() == QEvent::KeyPress) {
+    auto* Key = static_cast<QKeyEvent*>(AEvent);
+    if (Key->key() == Qt::Key_Return || Key->key() == Qt::Key_Enter) {
+      // Shift+Return and Ctrl+Return add a line, as the send button's hint says.
+      if (Key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier)) {
+        MemoInput->insertPlainText("\n");
+        return true;
+      }
+      FController->MemoInputReturnPressed(false);
+      MemoInput->moveCursor(QTextCursor::Start);
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(AWatched, AEvent);
+}
+
+void TfrmMain::ReadConfig() {
+  const TConfig& C = *FConfig;
+  move(C.Read(keys::Left, x()), C.Read(keys::Top, y()));
+  resize(C.Read(keys::Width, width()), C.Read(keys::Height, height()));
+  double FontSize = C.Read(keys::FontSize, 0.0);
+  if (FontSize > 0) {
+    QFont F = MemoInput->font();
+    F.setPointSizeF(FontSize);
+    MemoInput->setFont(F);
+  }
+  ListBoxHistory->setStyleSheet(ListBoxHistory->styleSheet() +
+                                " QListWidget::item { height: 25px; }");
+  int LeftWidth = static_cast<int>(
+      C.Read(keys::LeftLayoutWidth, static_cast<double>(LayoutLeftPanel->width())));
+  QList<int> Sizes = Splitter1->sizes();
+  int Total = Sizes.value(0) + Sizes.value(1);
+  Splitter1->setSizes({LeftWidth, std::max(1, Total - LeftWidth)});
+  ToolBarLogo->setFixedWidth(LeftWidth);
+  cbxModels->setCurrentIndex(C.Read(keys::Selected, 0));
+  cbxMode->setCurrentIndex(C.Read(keys::Mode, 1));
+  MenuSidebar->setChecked(C.Read(keys::Sidebar, true));
+  // The panel follows the restored check, so the item and the panel never disagree.
+  LayoutLeftPanel->setVisible(MenuSidebar->isChecked());
+}
+
+void TfrmMain::WriteConfig() {
+  TConfig& C = *FConfig;
+  C.Write(keys::Left, x());
+  C.Write(keys::Top, y());
+  C.Write(keys::Width, width());
+  C.Write(keys::Height, height());
+  C.Write(keys::LeftLayoutWidth, static_cast<double>(LayoutLeftPanel->width()));
+  C.Write(keys::Selected, cbxModels->currentIndex());
+  C.Write(keys::Mode, cbxMode->currentIndex());
+  C.Write(keys::Sidebar, MenuSidebar->isChecked());
+}
+
+void TfrmMain::sbSettingClick() {
+  TfrmSetting Dialog(*FConfig, this);
+  Dialog.exec();
+}
+
+void TfrmMain::MenuSidebarClick() {
+  LayoutLeftPanel->setVisible(MenuSidebar->isChecked());
+  ToolBarLogo->setFixedWidth(MenuSidebar->isChecked() ? LayoutLeftPanel->width() : 120);
+}
+
+void TfrmMain::ActCopyExecute() {
+  QWidget* Focus = QApplication::focusWidget();
+  if (auto* Line = qobject_cast<QLineEdit*>(Focus)) {
+    Line->copy();
+  } else if (auto* Memo = qobject_cast<QPlainTextEdit*>(Focus)) {
+    Memo->copy();
+  } else {
+    FController->CopyPageSelection();
+  }
+}
+
+void TfrmMain::Post(std::function<void()> AWork) {
+  QMetaObject::invokeMethod(this, std::move(AWork), Qt::QueuedConnection);
+}
+
+void TfrmMain::RunAndWait(std::function<void()> AWork) {
+  QMetaObject::invokeMethod(this, std::move(AWork), Qt::BlockingQueuedConnection);
+}
+
+void TfrmMain::AlaramMessage(const std::string& AMessage) {
+  QString Text = QString::fromStdString(AMessage);
+  auto Show = [this, Text] { QMessageBox::information(this, windowTitle(), Text); };
+  if (QThread::currentThread() == thread())
+    Show();
+  else
+    Post(Show);
+}
+
+bool TfrmMain::ConfirmYesNo(const std::string& AMessage) {
+  return QMessageBox::question(this, windowTitle(), QString::fromStdString(AMessage),
+                               QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::optional<std::string> TfrmMain::EditText(const std::string& AText) {
+  TfrmTextEditor Editor(*FConfig, this);
+  Editor.SetText(QString::fromStdString(AText));
+  if (Editor.exec() != QDialog::Accepted) return std::nullopt;
+  return Editor.GetText().toStdString();
+}
+
+std::string TfrmMain::PromptText() const { return MemoInput->toPlainText().toStdString(); }
+
+void TfrmMain::ClearPrompt() {
+  MemoInput->clear();
+  MemoInput->setFocus();
+}
+
+bool TfrmMain::SendEnabled() const { return btnSend->isEnabled(); }
+void TfrmMain::SetSendEnabled(bool AEnabled) { btnSend->setEnabled(AEnabled); }
+int TfrmMain::ProviderIndex() const { return cbxModels->currentIndex(); }
+int TfrmMain::ModeIndex() const { return cbxMode->currentIndex(); }
+void TfrmMain::SetChatTitle(const std::string& ATitle) {
+  lbChatTitle->setText(QString::fromStdString(ATitle));
+}
+
+}  // namespace kestrill

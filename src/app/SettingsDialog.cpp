@@ -1,0 +1,167 @@
+#include "app/SettingsDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "core/Config.h"
+
+namespace kestrill {
+namespace {
+
+QString U(const char* AText) { return QString::fromUtf8(AText); }
+
+QLineEdit* Edit(QWidget* AParent, const char* AName, int AX, int AY, int AWidth = 313) {
+  auto* E = new QLineEdit(AParent);
+  E->setObjectName(AName);
+  E->setGeometry(AX, AY, AWidth, 22);
+  return E;
+}
+
+QComboBox* List(QWidget* AParent, const char* AName, std::initializer_list<const char*> AItems) {
+  auto* C = new QComboBox(AParent);
+  C->setObjectName(AName);
+  C->setEditable(false);
+  for (const char* I : AItems) C->addItem(U(I));
+  C->setGeometry(72, 54, 313, 22);
+  return C;
+}
+
+QLabel* Label(QWidget* AParent, const char* AText, int AX, int AY) {
+  auto* L = new QLabel(U(AText), AParent);
+  L->move(AX, AY + 3);
+  return L;
+}
+
+// One provider box: key (or URL) edit at y 24, model list at y 54.
+QGroupBox* ProviderBox(QWidget* AParent, const char* ATitle, int AX, int AY, const char* AKeyLabel,
+                       QLineEdit*& AEdit, const char* AEditName, QComboBox*& AList,
+                       const char* AListName, std::initializer_list<const char*> AItems) {
+  auto* Box = new QGroupBox(U(ATitle), AParent);
+  Box->setGeometry(AX, AY, 398, 92);
+  Label(Box, AKeyLabel, 8, 24);
+  AEdit = Edit(Box, AEditName, 72, 24);
+  Label(Box, "모델", 8, 54);
+  AList = List(Box, AListName, AItems);
+  return Box;
+}
+
+// Selects AName in AList. A stored name that is not an entry is added and selected, so that
+// confirming the dialog keeps it instead of erasing it.
+void SelectModel(QComboBox* AList, const std::string& AName) {
+  const QString Name = QString::fromStdString(AName);
+  int Index = AList->findText(Name, Qt::MatchExactly);
+  if (Index < 0 && !Name.isEmpty()) {
+    AList->addItem(Name);
+    Index = AList->count() - 1;
+  }
+  AList->setCurrentIndex(Index);
+}
+
+}  // namespace
+
+TfrmSetting::TfrmSetting(TConfig& AConfig, QWidget* AOwner) : QDialog(AOwner), FConfig(AConfig) {
+  setObjectName("frmSetting");
+  setWindowTitle(U("환경설정"));
+  setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(825, 419);
+
+  ProviderBox(this, "Gemini", 8, 8, "API Key", edGeminiKey, "edGeminiKey", cbxGeminiModel,
+              "cbxGeminiModel",
+              {"gemini-3.5-flash", "gemini-3.1-flash-lite", "gemini-3-flash-preview",
+               "gemini-3.1-pro-preview"});
+  ProviderBox(this, "ChatGPT", 414, 8, "API Key", edChatGPTKey, "edChatGPTKey", cbxChatGPTModel,
+              "cbxChatGPTModel", {"gpt-5.4-nano", "gpt-5.4-mini", "gpt-5.4", "gpt-5.5"});
+  ProviderBox(this, "Claude", 8, 105, "API Key", edClaudeKey, "edClaudeKey", cbxClaudeModel,
+              "cbxClaudeModel",
+              {"claude-opus-4-7", "claude-sonnet-4-6", "claude-haiku-4-5-20251001"});
+  ProviderBox(this, "DeepSeek", 414, 105, "API Key", edDeepseekKey, "edDeepseekKey",
+              cbxDeepseekModel, "cbxDeepseekModel", {"deepseek-chat", "deepseek-reasoner"});
+  ProviderBox(this, "Ollama", 8, 202, "URL", edOllamaURL, "edOllamaURL", cbxOllamaModel,
+              "cbxOllamaModel",
+              {"gpt-oss:20b", "deepseek-r1:1.5b", "deepseek-r1:7b", "deepseek-r1:8b", "gemma4:31b",
+               "gemma4:26b", "gemma4:e4b", "gemma4:e2b", "qwen3.6:27b", "qwen3.6:35b",
+               "qwen3.6:27b-coding-nvfp4"});
+
+  auto* Tools = new QGroupBox(U("도구 관련 키"), this);
+  Tools->setGeometry(8, 299, 803, 85);
+  Label(Tools, "웹 검색", 8, 24);
+  edWebSearchKey = Edit(Tools, "edWebSearchKey", 72, 24);
+  edWebSearchKey->setToolTip(U("Gemini가 아닌 경우 웹 검색을 위해 필요한 도구"));
+  Label(Tools, "KRX", 8, 56);
+  edKRXKey = Edit(Tools, "edKRXKey", 72, 56);
+  edKRXKey->setToolTip(U("한국거래소(KRX) Open API를 이용한 정보 조회"));
+  QLabel* DartLabel = Label(Tools, "DART", 416, 24);
+  DartLabel->setToolTip(U("금융감독원 전자공시시스템(DART)를 이용한 공시/재무정보 조회"));
+  edDartKey = Edit(Tools, "edDartKey", 478, 24);
+  edDartKey->setToolTip(
+      U("금융감독원 전자공시시스템(DART) 공시정보 또는 분기/반기 사업보고서 검색 도구"));
+  chkDaishin = new QCheckBox(U("대신증권 API 사용"), Tools);
+  chkDaishin->setObjectName("chkDaishin");
+  chkDaishin->move(478, 59);
+
+  auto* Ok = new QPushButton(U("확인"), this);
+  Ok->setObjectName("btnOK");
+  Ok->setGeometry(647, 392, 80, 22);
+  Ok->setDefault(true);
+  auto* Cancel = new QPushButton(U("취소"), this);
+  Cancel->setObjectName("btnCancel");
+  Cancel->setGeometry(647 + 84, 392, 80, 22);
+  connect(Ok, &QPushButton::clicked, this, [this] {
+    try {
+      WriteConfig();
+      accept();
+    } catch (const EIniFileException& E) {
+      // Keep the dialog open so nothing typed is lost.
+      QMessageBox::warning(this, U("환경설정"),
+                           U("설정을 저장할 수 없습니다.\n") + QString::fromStdString(E.what()));
+    }
+  });
+  connect(Cancel, &QPushButton::clicked, this, &QDialog::reject);
+  ReadConfig();
+}
+
+void TfrmSetting::ReadConfig() {
+  edGeminiKey->setText(QString::fromStdString(FConfig.Read(keys::GeminiKey, "")));
+  SelectModel(cbxGeminiModel, FConfig.Read(keys::GeminiModel, "gemini-3.1-pro-preview"));
+  edChatGPTKey->setText(QString::fromStdString(FConfig.Read(keys::OpenAIKey, "")));
+  SelectModel(cbxChatGPTModel, FConfig.Read(keys::OpenAIModel, "gpt-5-nano"));
+  edClaudeKey->setText(QString::fromStdString(FConfig.Read(keys::ClaudeKey, "")));
+  SelectModel(cbxClaudeModel, FConfig.Read(keys::ClaudeModel, "claude-4-sonnet-20250514"));
+  edDeepseekKey->setText(QString::fromStdString(FConfig.Read(keys::DeepseekKey, "")));
+  SelectModel(cbxDeepseekModel, FConfig.Read(keys::DeepseekModel, "deepseek-chat"));
+  edOllamaURL->setText(QString::fromStdString(FConfig.Read(keys::OllamaURL, "")));
+  SelectModel(cbxOllamaModel, FConfig.Read(keys::OllamaModel, "gemma4:26b"));
+  edWebSearchKey->setText(QString::fromStdString(FConfig.Read(keys::WebSearchKey, "")));
+  edDartKey->setText(QString::fromStdString(FConfig.Read(keys::DARTKey, "")));
+  edKRXKey->setText(QString::fromStdString(FConfig.Read(keys::KRXKey, "")));
+  chkDaishin->setChecked(FConfig.Read(keys::UseDaishin, false));
+}
+
+void TfrmSetting::WriteConfig() {
+  auto Text = [](const QLineEdit* E) { return E->text().toStdString(); };
+  auto Model = [](const QComboBox* C) {
+    return C->currentIndex() < 0 ? std::string() : C->currentText().toStdString();
+  };
+  FConfig.Write(keys::GeminiKey, Text(edGeminiKey));
+  FConfig.Write(keys::GeminiModel, Model(cbxGeminiModel));
+  FConfig.Write(keys::OpenAIKey, Text(edChatGPTKey));
+  FConfig.Write(keys::OpenAIModel, Model(cbxChatGPTModel));
+  FConfig.Write(keys::ClaudeKey, Text(edClaudeKey));
+  FConfig.Write(keys::ClaudeModel, Model(cbxClaudeModel));
+  FConfig.Write(keys::DeepseekKey, Text(edDeepseekKey));
+  FConfig.Write(keys::DeepseekModel, Model(cbxDeepseekModel));
+  FConfig.Write(keys::OllamaURL, Text(edOllamaURL));
+  FConfig.Write(keys::OllamaModel, Model(cbxOllamaModel));
+  FConfig.Write(keys::WebSearchKey, Text(edWebSearchKey));
+  FConfig.Write(keys::DARTKey, Text(edDartKey));
+  FConfig.Write(keys::KRXKey, Text(edKRXKey));
+  FConfig.Write(keys::UseDaishin, chkDaishin->isChecked());
+}
+
+}  // namespace kestrill
