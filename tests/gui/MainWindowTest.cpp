@@ -91,6 +91,10 @@ class MainWindowTest : public QObject {
 
   void chatbotTurnEndToEnd() {
     FServer->SetDefault({200, R"({"choices":[{"message":{"content":" **80,500원**입니다.\n"}}]})"});
+    {
+      TfrmMain Fresh;  // before the page has loaded, sending is not possible
+      QVERIFY(!Fresh.findChild<QPushButton*>("btnSend")->isEnabled());
+    }
     auto W = OpenWindow();
     Type(*W, QString::fromUtf8("삼성전자 주가?"));
     QTest::keyClick(W->findChild<QPlainTextEdit*>("MemoInput"), Qt::Key_Return);
@@ -240,6 +244,13 @@ class MainWindowTest : public QObject {
     QCOMPARE(QString::fromStdString(C.Read(keys::KRXKey, "?")), QString("krx-1"));
     QCOMPARE(QString::fromStdString(C.Read(keys::DARTKey, "?")), QString(""));  // written, empty
     QCOMPARE(C.Read(keys::UseDaishin, true), false);
+    // All fourteen keys are in the file now, changed or not.
+    const std::string After = ReadFileBytes(Path).value();
+    for (const char* Key :
+         {"GeminiKey=", "GeminiModel=", "OpenAIKey=", "OpenAIModel=", "ClaudeKey=", "ClaudeModel=",
+          "DeepseekKey=", "DeepseekModel=", "OllamaURL=", "OllamaModel=", "WebSearchKey=",
+          "DARTKey=", "KRXKey=", "UseDaishin="})
+      QVERIFY2(After.find(Key) != std::string::npos, Key);
   }
 
   void textEditor() {

@@ -1,0 +1,76 @@
+// The engine's ports as plain recorders, for driving the controller in unit tests.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/Ports.h"
+
+namespace kestrill::testing {
+
+// Work posted from the background is held until the test runs it on its own thread.
+class TFakeQueue : public IUiQueue {
+ public:
+  void Post(std::function<void()> AWork) override {
+    {
+      std::lock_guard L(FMutex);
+      FWork.push_back(std::move(AWork));
+    }
+    FWake.notify_all();
+  }
+  void RunAndWait(std::function<void()> AWork) override { AWork(); }
+  // Waits for the next posted piece of work and runs it; false after ATimeoutMs without any.
+  bool RunNext(int ATimeoutMs = 10000) {
+    std::function<void()> W;
+    {
+      std::unique_lock L(FMutex);
+      if (!FWake.wait_for(L, std::chrono::milliseconds(ATimeoutMs),
+                          [this] { return !FWork.empty(); }))
+        return false;
+      W = std::move(FWork.front());
+      FWork.pop_front();
+    }
+    W();
+    return true;
+  }
+
+ private:
+  std::mutex FMutex;
+  std::condition_variable FWake;
+  std::deque<std::function<void()>> FWork;
+};
+
+class TFakeDialogs : public IDialogs {
+ public:
+  void AlaramMessage(const std::string& AMessage) override { Alarms.push_back(AMessage); }
+  bool ConfirmYesNo(const std::string& AMessage) override {
+    Questions.push_back(AMessage);
+    return NextAnswer;
+  }
+  std::optional<std::string> EditText(const std::string&) override { return NextEdit; }
+
+  std::vector<std::string> Alarms, Questions;
+  bool NextAnswer = false;
+  std::optional<std::string> NextEdit;
+};
+
+class TFakeControls : public IMainControls {
+ public:
+  std::string PromptText() const override { return Prompt; }
+  void ClearPrompt() override { Prompt.clear(); }
+  bool SendEnabled() const override { return Send; }
+  void SetSendEnabled(bool AEnabled) override { Send = AEnabled; }
+  int ProviderIndex() const override { return Provider; }
+  int ModeIndex() const override { return Mode; }
+  void SetChatTitle(const std::string& ATitle) override { Title = ATitle; }
+
+  std::string Prompt, Title = "(designed)";
+  bool Send = true;
+  int Provider = 1, Mode = 0;
+};
+
+}  // namespace kestrill::testing
