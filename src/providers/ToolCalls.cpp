@@ -27,6 +27,19 @@ THttpHeaders BearerHeaders(const std::string& AKey) {
 
 }  // namespace
 
+// OpenAI and DeepSeek differ only in host and dialect.
+static std::string CallBearerTools(TService AService, TToolsDialect ADialect,
+                                   const TChatHistory& ChatHistory, const std::string& APIKey,
+                                   const std::string& TargetModel,
+                                   const TOpenAPIToolManager& ToolManager) {
+  return Guarded([&] {
+    return PostJson(
+        EndpointUrl(AService, "/v1/chat/completions"),
+        BuildChatCompletionsToolsBody(ADialect, ChatHistory, TargetModel, ToolManager, LocalNow()),
+        BearerHeaders(APIKey));
+  });
+}
+
 std::string BuildChatCompletionsToolsBody(TToolsDialect ADialect, const TChatHistory& ChatHistory,
                                           const std::string& TargetModel,
                                           const TOpenAPIToolManager& ToolManager,
@@ -60,23 +73,15 @@ std::string BuildClaudeToolsBody(const TChatHistory& ChatHistory, const std::str
 std::string CallOpenAIToolsAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
                                const std::string& TargetModel,
                                const TOpenAPIToolManager& ToolManager) {
-  return Guarded([&] {
-    return PostJson(EndpointUrl(TService::OpenAI, "/v1/chat/completions"),
-                    BuildChatCompletionsToolsBody(TToolsDialect::OpenAI, ChatHistory, TargetModel,
-                                                  ToolManager, LocalNow()),
-                    BearerHeaders(APIKey));
-  });
+  return CallBearerTools(TService::OpenAI, TToolsDialect::OpenAI, ChatHistory, APIKey, TargetModel,
+                         ToolManager);
 }
 
 std::string CallDeepseekToolsAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
                                  const std::string& TargetModel,
                                  const TOpenAPIToolManager& ToolManager) {
-  return Guarded([&] {
-    return PostJson(EndpointUrl(TService::DeepSeek, "/v1/chat/completions"),
-                    BuildChatCompletionsToolsBody(TToolsDialect::Deepseek, ChatHistory, TargetModel,
-                                                  ToolManager, LocalNow()),
-                    BearerHeaders(APIKey));
-  });
+  return CallBearerTools(TService::DeepSeek, TToolsDialect::Deepseek, ChatHistory, APIKey,
+                         TargetModel, ToolManager);
 }
 
 std::string CallOllamaToolsAPI(const TChatHistory& ChatHistory, const std::string& OllamaURL,
