@@ -1,8 +1,13 @@
 #include "cli/TerminalShell.h"
 
+#include <unistd.h>
+
 #include <future>
+#include <iostream>
 #include <ostream>
 #include <regex>
+
+#include "core/JsonPath.h"
 
 namespace kestrill {
 
@@ -24,13 +29,23 @@ std::string DecodeFromPage(const std::string& E) {
 }
 
 void TTerminalView::EvaluateJavaScript(const std::string& AScript) {
+  if (AScript.rfind("appendChart(", 0) == 0) {
+    // appendChart("title", "[labels]", "[prices]"); -- three JSON string literals.
+    auto Args = ParseJson("[" + AScript.substr(12, AScript.size() - 14) + "]");
+    if (Args && Args->size() == 3 && (*Args)[0].is_string()) {
+      FOut << "📈 차트: " << (*Args)[0].get<std::string>() << " — X "
+           << (*Args)[1].get<std::string>() << ", Y " << (*Args)[2].get<std::string>() << std::endl;
+    }
+    return;
+  }
   // appendChat(false, "ID", "ENCODED"); -- the id is a JSON string literal, the text has no quotes.
   static const std::regex kChat(
       R"re(^appendChat\((true|false), "((?:[^"\\]|\\.)*)", "([^"]*)"\);$)re");
   std::smatch M;
   if (!std::regex_match(AScript, M, kChat) || M[1] == "true") return;  // the user's own bubbles
   const std::string Text = DecodeFromPage(M[3]);
-  if (M[2].length() == 0) {
+  // Status lines (no id) and the agent's tool lines are progress, not the answer.
+  if (M[2].length() == 0 || Text.rfind("🛠️ [", 0) == 0) {
     FErr << Text << std::endl;  // a status line or an error
   } else {
     FOut << Text << std::endl;
@@ -72,8 +87,17 @@ void TTerminalQueue::PumpUntil(const std::function<bool()>& ADone) {
 void TTerminalDialogs::AlaramMessage(const std::string& AMessage) { FErr << AMessage << std::endl; }
 
 bool TTerminalDialogs::ConfirmYesNo(const std::string& AMessage) {
-  FErr << AMessage << " (아니요로 답합니다)" << std::endl;
-  return false;
+  FErr << AMessage << std::endl;
+  if (FPolicy != TCommandPolicy::Ask || !isatty(STDIN_FILENO)) {
+    // Without a terminal to ask, a command runs only when the user allowed it beforehand.
+    bool Allowed = FPolicy == TCommandPolicy::Allow;
+    FErr << (Allowed ? "→ 허용 (--allow-commands)" : "→ 거부") << std::endl;
+    return Allowed;
+  }
+  FErr << "허용하려면 y, 거부하려면 Enter: " << std::flush;
+  std::string Answer;
+  std::getline(std::cin, Answer);
+  return Answer == "y" || Answer == "Y" || Answer == "yes";
 }
 
 }  // namespace kestrill

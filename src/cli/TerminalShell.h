@@ -41,15 +41,20 @@ class TTerminalQueue : public IUiQueue {
   std::deque<std::function<void()>> FWork;
 };
 
+// How console commands the agent wants to run are answered.
+enum class TCommandPolicy { Ask, Allow, Deny };
+
 class TTerminalDialogs : public IDialogs {
  public:
-  explicit TTerminalDialogs(std::ostream& AErr) : FErr(AErr) {}
+  TTerminalDialogs(std::ostream& AErr, TCommandPolicy APolicy = TCommandPolicy::Ask)
+      : FErr(AErr), FPolicy(APolicy) {}
   void AlaramMessage(const std::string& AMessage) override;
   bool ConfirmYesNo(const std::string& AMessage) override;
   std::optional<std::string> EditText(const std::string&) override { return std::nullopt; }
 
  private:
   std::ostream& FErr;
+  TCommandPolicy FPolicy;
 };
 
 class TTerminalControls : public IMainControls {

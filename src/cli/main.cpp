@@ -19,12 +19,15 @@ using namespace kestrill;
 
 constexpr std::string_view kUsage =
     "사용법: kestrill-cli [--provider gemini|chatgpt|claude|deepseek|ollama]\n"
-    "                     [--mode chatbot|agent] 질문...\n"
+    "                     [--mode chatbot|agent] [--allow-commands|--deny-commands] 질문...\n"
     "\n"
     "  질문을 한 번 보내고 답을 표준 출력에 씁니다. 상태와 오류는 표준 오류로 나갑니다.\n"
     "  공급자와 모드를 주지 않으면 설정 파일의 값(Model/Selected, Bot/Mode)을 씁니다.\n"
     "  끝 상태: 0 답을 받음, 1 답이 없음, 2 사용법 오류.\n"
     "\n"
+    "  --allow-commands     에이전트가 요청하는 터미널 명령을 묻지 않고 허용합니다\n"
+    "  --deny-commands      에이전트가 요청하는 터미널 명령을 모두 거부합니다\n"
+    "                       (둘 다 없으면 터미널에서 묻고, 터미널이 없으면 거부합니다)\n"
     "  --help               이 도움말을 보여 줍니다\n"
     "  --version            버전을 보여 줍니다\n"
     "  --data-path          데이터 폴더와 설정 파일의 위치를 보여 줍니다\n"
@@ -75,9 +78,12 @@ int main(int argc, char** argv) {
   int Provider = Config.Read(keys::Selected, 0);
   int Mode = Config.Read(keys::Mode, 1);
   std::string Prompt;
+  TCommandPolicy Policy = TCommandPolicy::Ask;
   for (std::size_t I = 0; I < Args.size(); ++I) {
     const std::string& A = Args[I];
-    if ((A == "--provider" || A == "--mode") && I + 1 < Args.size()) {
+    if (A == "--allow-commands" || A == "--deny-commands") {
+      Policy = A == "--allow-commands" ? TCommandPolicy::Allow : TCommandPolicy::Deny;
+    } else if ((A == "--provider" || A == "--mode") && I + 1 < Args.size()) {
       const auto& Choices = A == "--provider" ? kProviders : kModes;
       int Index = IndexOf(Choices, Args[++I]);
       if (Index < 0) return UsageError("알 수 없는 값입니다: " + A + " " + Args[I]);
@@ -90,12 +96,11 @@ int main(int argc, char** argv) {
   }
   if (Prompt.empty()) return UsageError("질문을 입력하세요.");
   if (Provider < 0 || Provider >= static_cast<int>(kProviders.size())) Provider = 0;
-  if (Mode == 1)
-    return UsageError("AI 에이전트 모드는 아직 지원되지 않습니다. --mode chatbot 을 쓰세요.");
+  if (Mode < 0 || Mode > 1) Mode = 1;
 
   TTerminalView View(std::cout, std::cerr);
   TTerminalQueue Queue;
-  TTerminalDialogs Dialogs(std::cerr);
+  TTerminalDialogs Dialogs(std::cerr, Policy);
   TTerminalControls Controls(Prompt, Provider, Mode);
   TChatController Controller(Config, View, Queue, Dialogs, Controls);
   try {

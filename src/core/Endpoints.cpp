@@ -26,6 +26,7 @@ TEndpoint Lookup(TService S) {
       return {"KESTRILL_YAHOO_CHART_URL", "https://query1.finance.yahoo.com"};
     case TService::YahooSummary:
       return {"KESTRILL_YAHOO_SUMMARY_URL", "https://query2.finance.yahoo.com"};
+    case TService::YahooCookie: return {"KESTRILL_YAHOO_COOKIE_URL", "https://fc.yahoo.com"};
     case TService::Dart:
       return {"KESTRILL_DART_URL", "https://opendart.fss.or.kr"};
     case TService::DartViewer:

@@ -16,6 +16,7 @@ enum class TService {
   Tavily,
   YahooChart,
   YahooSummary,
+  YahooCookie,  // a Yahoo page whose answer carries the session cookie
   Dart,
   DartViewer,
   Krx,

@@ -5,7 +5,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <stop_token>
 #include <string>
 
 #include "core/ChatTypes.h"
@@ -51,7 +54,26 @@ class TChatController {
   bool Busy() const { return FTasks->Busy(); }
 
  private:
+  friend class TAgentToolHost;
+
   void StartChatbotTurn();
+  void StartAgentTurn();
+  // The agent turn, on the background task. AHistory is the task's own copy of the
+  // conversation; every message it adds is also posted to FChatHistory.
+  void RunAgentLoop(TChatHistory AHistory, std::uint64_t AGeneration, std::stop_token AStop);
+  // Runs AWork on the UI thread later, only if the turn's conversation (AGeneration) is still the
+  // open one and the window is not closing. Callable from any thread.
+  void PostToTurn(std::uint64_t AGeneration, std::function<void()> AWork);
+  // From the background task: runs AWork on the UI thread and waits for its answer; nullopt when
+  // the turn was cancelled or its chat left meanwhile.
+  template <class T>
+  std::optional<T> AskUi(std::uint64_t AGeneration, std::function<T()> AWork,
+                         std::stop_token AStop);
+  // From the background task: shows ATextas a bubble (AMsgId empty for a status line).
+  void PostBubble(std::uint64_t AGeneration, std::string AText, std::string AMsgId);
+  void PostAppend(std::uint64_t AGeneration, TChatMessage AMessage, bool AShow);
+  // Ends a turn on the UI thread: indicator gone, AErrorText shown when given, send button back.
+  void PostEndTurn(std::uint64_t AGeneration, std::string AErrorText);
   // Runs on the UI thread with the result of a chatbot turn asked in conversation AGeneration.
   void FinishChatbotTurn(std::uint64_t AGeneration, const std::string& AReply);
 

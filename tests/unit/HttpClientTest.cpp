@@ -72,7 +72,7 @@ TEST(HttpClient, TransportFailuresThrowWithADescription) {
 
 TEST(Endpoints, DefaultsAreHttpsAndEnvironmentOverrides) {
   for (TService S : {TService::Gemini, TService::OpenAI, TService::DeepSeek, TService::Anthropic,
-                     TService::Tavily, TService::YahooChart, TService::YahooSummary, TService::Dart,
+                     TService::Tavily, TService::YahooChart, TService::YahooSummary, TService::YahooCookie, TService::Dart,
                      TService::DartViewer, TService::Krx}) {
     std::string Var(EndpointEnvVar(S));
     unsetenv(Var.c_str());

@@ -1,0 +1,207 @@
+// The agent turn: send the conversation with the tools, show and store what comes back, run
+// the tools asked for, and repeat until the model answers without a tool call.
+#include <chrono>
+#include <future>
+
+#include "agent/ResponseParser.h"
+#include "core/TextUtil.h"
+#include "engine/ChatController.h"
+#include "engine/ToolDispatcher.h"
+#include "providers/ToolCalls.h"
+#include "view/ViewBridge.h"
+
+namespace kestrill {
+
+template <class T>
+std::optional<T> TChatController::AskUi(std::uint64_t AGeneration, std::function<T()> AWork,
+                                        std::stop_token AStop) {
+  auto Answer = std::make_shared<std::promise<std::optional<T>>>();
+  auto Future = Answer->get_future();
+  std::weak_ptr<std::atomic<bool>> Alive = FAlive;
+  FQueue.Post([this, Alive, AGeneration, Answer, Work = std::move(AWork)] {
+    auto Flag = Alive.lock();
+    if (!Flag || !*Flag || FIsTerminating || AGeneration != FGeneration) {
+      Answer->set_value(std::nullopt);
+      return;
+    }
+    Answer->set_value(Work());
+  });
+  // Never block past a stop request: a closing window waits for this task.
+  while (Future.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+    if (AStop.stop_requested()) return std::nullopt;
+  return Future.get();
+}
+
+void TChatController::PostToTurn(std::uint64_t AGeneration, std::function<void()> AWork) {
+  std::weak_ptr<std::atomic<bool>> Alive = FAlive;
+  FQueue.Post([this, Alive, AGeneration, Work = std::move(AWork)] {
+    auto Flag = Alive.lock();
+    if (!Flag || !*Flag || FIsTerminating || AGeneration != FGeneration) return;
+    Work();
+  });
+}
+
+void TChatController::PostBubble(std::uint64_t AGeneration, std::string AText, std::string AMsgId) {
+  PostToTurn(AGeneration, [this, Text = std::move(AText), Id = std::move(AMsgId)] {
+    AddMessageToWeb(FView, Text, "", false, Id);
+  });
+}
+
+void TChatController::PostAppend(std::uint64_t AGeneration, TChatMessage AMessage, bool AShow) {
+  PostToTurn(AGeneration, [this, M = std::move(AMessage), AShow] {
+    if (AShow) AddMessageToWeb(FView, M.Text, "", false, M.MsgID);
+    FChatHistory.push_back(M);
+  });
+}
+
+void TChatController::PostEndTurn(std::uint64_t AGeneration, std::string AErrorText) {
+  PostToTurn(AGeneration, [this, Error = std::move(AErrorText)] {
+    FView.EvaluateJavaScript(kRemoveLoadingScript);
+    if (!Error.empty()) AddMessageToWeb(FView, Error, "", false, "");
+    FControls.SetSendEnabled(true);
+  });
+}
+
+// What the dispatcher needs, bound to one turn.
+class TAgentToolHost : public IToolHost {
+ public:
+  TAgentToolHost(TChatController& AOwner, std::uint64_t AGeneration, std::stop_token AStop)
+      : FOwner(AOwner), FGeneration(AGeneration), FStop(std::move(AStop)) {}
+  void ShowStatus(const std::string& AText) override { FOwner.PostBubble(FGeneration, AText, ""); }
+  void RunPageScript(const std::string& AScript) override {
+    // Queued work outlives this host: it captures only what the controller owns.
+    FOwner.PostToTurn(FGeneration,
+                      [AScript, &View = FOwner.FView] { View.EvaluateJavaScript(AScript); });
+  }
+  bool ConfirmCommand(const std::string& AQuestion) override {
+    auto Yes = FOwner.AskUi<bool>(
+        FGeneration,
+        [AQuestion, &Dialogs = FOwner.FDialogs] { return Dialogs.ConfirmYesNo(AQuestion); }, FStop);
+    return Yes.value_or(false);
+  }
+
+ private:
+  TChatController& FOwner;
+  std::uint64_t FGeneration;
+  std::stop_token FStop;
+};
+
+namespace {
+
+struct TProviderRow {
+  TAIProvider Provider;
+  const TSettingKey<std::string>& Key;
+  const TSettingKey<std::string>& Model;
+  const char* DefaultModel;
+  const char* MissingKeyText;
+  std::string (*Call)(const TChatHistory&, const std::string&, const std::string&,
+                      const TOpenAPIToolManager&);
+};
+
+const TProviderRow kProviderRows[] = {
+    {aiGemini, keys::GeminiKey, keys::GeminiModel, "gemini-3.1-pro-preview",
+     "Gemini API 키 값을 설정하지 않았습니다.", CallGeminiToolsAPI},
+    {aiOpenAI, keys::OpenAIKey, keys::OpenAIModel, "gpt-5.4-mini",
+     "OpenAI API 키 값을 설정하지 않았습니다.", CallOpenAIToolsAPI},
+    {aiClaude, keys::ClaudeKey, keys::ClaudeModel, "claude-sonnet-4-6",
+     "Claude API 키 값을 설정하지 않았습니다.", CallClaudeToolsAPI},
+    {aiDeepseek, keys::DeepseekKey, keys::DeepseekModel, "deepseek-chat",
+     "DeepSeek API 키 값을 설정하지 않았습니다.", CallDeepseekToolsAPI},
+    {aiOllama, keys::OllamaURL, keys::OllamaModel, "gemma4:26b",
+     "Ollama URL 값을 설정하지 않았습니다.", CallOllamaToolsAPI},
+};
+
+}  // namespace
+
+void TChatController::StartAgentTurn() {
+  if (FChatFileState == cfsOpen) FChatFileState = cfsModified;
+  FTasks->Start([this, History = FChatHistory, Generation = FGeneration](std::stop_token Stop) {
+    RunAgentLoop(History, Generation, Stop);
+  });
+}
+
+void TChatController::RunAgentLoop(TChatHistory History, std::uint64_t Gen, std::stop_token Stop) {
+  TAgentToolHost Host(*this, Gen, Stop);
+  for (;;) {
+    if (FIsTerminating || Stop.stop_requested()) return;
+    auto Index = AskUi<int>(
+        Gen, [this] { return FControls.ProviderIndex(); }, Stop);
+    if (!Index) return;
+    TOpenAPIToolManager Tools;
+    BuildToolSet(Tools, FConfig, *Index);
+
+    std::string Raw;
+    TAIProvider Provider = aiGemini;
+    if (*Index >= 0 && *Index < static_cast<int>(std::size(kProviderRows))) {
+      const TProviderRow& Row = kProviderRows[*Index];
+      Provider = Row.Provider;
+      std::string Key = FConfig.Read(Row.Key, "");
+      if (Key.empty()) {
+        PostToTurn(
+            Gen, [this, Text = std::string(Row.MissingKeyText)] { FDialogs.AlaramMessage(Text); });
+        PostEndTurn(Gen, "");
+        return;
+      }
+      Raw = Row.Call(History, Key, FConfig.Read(Row.Model, Row.DefaultModel), Tools);
+    }
+    if (Stop.stop_requested()) return;  // cancelled during the call: nothing more to show
+
+    TAIResponse Response;
+    try {
+      Response = TAIResponseParser::Parse(Provider, Raw);
+    } catch (const std::exception& E) {
+      PostEndTurn(Gen, std::string("응답을 처리할 수 없습니다: ") + E.what());
+      return;
+    }
+    if (!Response.IsSuccess) {
+      PostEndTurn(Gen, Response.ErrorMessage);
+      return;
+    }
+    const std::string Text = Trim(Response.TextContent);
+    if (!Text.empty()) {
+      TChatMessage Reply = CreateChatMessage(kRoleAssistant, Text);
+      History.push_back(Reply);
+      PostAppend(Gen, Reply, true);
+    }
+    if (!Response.HasToolCalls || Response.ToolCalls.empty()) {
+      PostEndTurn(Gen, "");  // the indicator goes even when the last answer had no text
+      return;
+    }
+    for (const TAIToolCallRequest& Call : Response.ToolCalls) {
+      TChatMessage Request = CreateChatMessage(kRoleAssistant, "");
+      Request.HasToolCall = true;
+      Request.ToolCallId = Call.ToolCallId;
+      Request.ToolName = Call.ToolName;
+      Request.ToolArgs = Call.ArgumentsJSON;
+      Request.RawToolCallJSON = Call.RawToolCallJSON;
+      Request.RawPartsJSON = Response.RawPartsJSON;
+      Request.ReasoningContent = Response.ReasoningContent;
+      History.push_back(Request);
+      PostAppend(Gen, Request, false);
+      PostBubble(Gen, "🛠️ [" + Call.ToolName + "] 실행 중...", Request.MsgID);
+
+      std::string Result;
+      std::string Failure;
+      try {
+        Result = ExecuteLocalTool(Call.ToolName, Call.ArgumentsJSON, FConfig, Host);
+      } catch (const std::exception& E) {
+        // The call gets a result all the same, so the conversation stays one the providers
+        // accept on the next send.
+        Failure = E.what();
+        Result = "도구 실행 중 오류: " + Failure;
+      }
+      TChatMessage ToolResult = CreateChatMessage(kRoleTool, Result);
+      ToolResult.HasToolCall = true;
+      ToolResult.ToolCallId = Call.ToolCallId;
+      ToolResult.ToolName = Call.ToolName;
+      History.push_back(ToolResult);
+      PostAppend(Gen, ToolResult, false);
+      if (!Failure.empty()) {
+        PostEndTurn(Gen, "[" + Call.ToolName + "] 도구 실행 중 오류가 발생했습니다: " + Failure);
+        return;
+      }
+    }
+  }
+}
+
+}  // namespace kestrill

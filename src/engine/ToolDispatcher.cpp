@@ -1,0 +1,160 @@
+#include "engine/ToolDispatcher.h"
+
+#include <cmath>
+#include <ctime>
+#include <optional>
+#include <vector>
+
+#include "agent/CommandTool.h"
+#include "agent/WebSearch.h"
+#include "core/JsonPath.h"
+#include "core/TextUtil.h"
+#include "tools/YahooFinance.h"
+#include "view/PageText.h"
+
+namespace kestrill {
+namespace {
+
+// A string's value, a number's text, "" for null; absent for anything else.
+std::optional<std::string> Arg(const TJson& AArgs, const char* AName) {
+  auto It = AArgs.find(AName);
+  if (It == AArgs.end()) return std::nullopt;
+  return JsonPathText(*It, "");
+}
+
+std::string ArgOr(const TJson& AArgs, const char* AName, const char* ADefault) {
+  return Arg(AArgs, AName).value_or(ADefault);
+}
+
+std::string DrawChart(const TJson& Args, IToolHost& AHost) {
+  auto Title = Arg(Args, "chartTitle");
+  if (!Title) return "차트 제목이 없어서 생성 실패";
+  std::string Labels = NormalizeDateText(Trim(ArgOr(Args, "timestamps", "")));
+  AHost.RunPageScript(BuildChartScript(Trim(*Title), Labels, Trim(ArgOr(Args, "prices", ""))));
+  return "";
+}
+
+std::string RunCommand(const TJson& Args, IToolHost& AHost) {
+  auto Command = Arg(Args, "command");
+  if (!Command) return kToolFailedText;
+  const std::string Question =
+      "AI 에이전트가 다음 명령을 실행하려고 합니다.\r\n\r\n명령어: " + *Command +
+      "\r\n\r\n허용하시겠습니까?";
+  if (!AHost.ConfirmCommand(Question)) return kToolFailedText;
+  AHost.ShowStatus("💻 터미널 실행: " + *Command);
+  return ExecuteCmdAndCapture(*Command);
+}
+
+}  // namespace
+
+std::string ExecuteLocalTool(const std::string& AToolName, const std::string& AArgsJSON,
+                             const TConfig& AConfig, IToolHost& AHost) {
+  auto Parsed = ParseJson(AArgsJSON);
+  if (!Parsed || !Parsed->is_object()) return kToolFailedText;
+  const TJson& Args = *Parsed;
+
+  if (AToolName == "search_web") {
+    auto Query = Arg(Args, "query");
+    if (!Query) return kToolFailedText;
+    AHost.ShowStatus("🔍 웹 검색 중: \"" + *Query + "\"");
+    return SearchWeb(*Query, AConfig.Read(keys::WebSearchKey, ""));
+  }
+  if (AToolName == "execute_cmd") return RunCommand(Args, AHost);
+  if (AToolName == "draw_stock_chart") return DrawChart(Args, AHost);
+  if (AToolName == "get_yahoo_price") {
+    auto Ticker = Arg(Args, "ticker");
+    if (!Ticker) return kToolFailedText;
+    AHost.ShowStatus("🔍 주식 정보 검색 중: \"" + *Ticker + "\"");
+    return GetYahooStockData(*Ticker, ArgOr(Args, "date_range", "1d"),
+                             ArgOr(Args, "interval", "1d"));
+  }
+  if (AToolName == "get_yahoo_finance") {
+    auto Ticker = Arg(Args, "ticker");
+    return Ticker ? GetYahooFinanceData(*Ticker) : kToolFailedText;
+  }
+  if (AToolName == "get_financials") {
+    auto Ticker = Arg(Args, "ticker");
+    return Ticker ? GetYahooFinanceFinancials(*Ticker, ArgOr(Args, "period", "quarterly"))
+                  : kToolFailedText;
+  }
+  return kToolFailedText;
+}
+
+std::string NormalizeDateText(std::string_view AText) {
+  std::string T = Trim(AText);
+  if (T.empty() || T.front() != '[') T.insert(T.begin(), '[');
+  if (T.back() != ']') T += ']';
+  auto Doc = ParseJson(T);
+  if (!Doc || !Doc->is_array()) throw EToolError("Invalid input format");
+  std::vector<std::string> Dates, Times;
+  for (const TJson& E : *Doc) {
+    if (E.is_number()) {
+      double Seconds = E.get<double>();
+      if (!std::isfinite(Seconds)) throw EToolError("Unsupported value type");
+      std::time_t When = static_cast<std::time_t>(std::trunc(Seconds));
+      std::tm Local{};
+      localtime_r(&When, &Local);
+      char Date[40], Time[20];
+      std::snprintf(Date, sizeof(Date), "%04d-%02d-%02d", Local.tm_year + 1900, Local.tm_mon + 1,
+                    Local.tm_mday);
+      std::snprintf(Time, sizeof(Time), "%02d:%02d", Local.tm_hour, Local.tm_min);
+      Dates.push_back(Date);
+      Times.push_back(Time);
+    } else if (E.is_string()) {
+      Dates.push_back(E.get<std::string>());
+      Times.push_back(E.get<std::string>());
+    } else {
+      throw EToolError("Unsupported value type");
+    }
+  }
+  // An empty list has no first and last day to compare: it stays empty.
+  const auto& Labels = (!Dates.empty() && Dates.front() != Dates.back()) ? Dates : Times;
+  std::string Out = "[";
+  for (std::size_t I = 0; I < Labels.size(); ++I) Out += (I ? "," : "") + Labels[I];
+  return Out + "]";
+}
+
+std::string BuildChartScript(const std::string& ATitle, const std::string& ALabels,
+                             const std::string& APrices) {
+  // Each value a complete string literal: a quote, backslash or "</script>" in a title or label
+  // can neither break the call nor reach the page as code.
+  return "appendChart(" + EscapeForJS(ATitle) + ", " + EscapeForJS(ALabels) + ", " +
+         EscapeForJS(APrices) + ");";
+}
+
+void BuildToolSet(TOpenAPIToolManager& M, const TConfig& AConfig, int AProviderIndex) {
+  if (AConfig.Read(keys::Command, false))
+    M.AddTool("execute_cmd", "명령 프롬프트(cmd) 명령어를 실행합니다.")
+        .AddStringParam("command", "실행할 cmd 명령어 (예: dir)", true);
+  M.AddTool("get_yahoo_price",
+            "해당 주식의 지연된 현재가와 차트 데이터를 야후 파이낸스에서 가져옵니다.")
+      .AddStringParam("ticker", "야후 파이낸스 티커 심볼 (예: 005930.KS)", true)
+      .AddStringParam("date_range", "조회 기간 (허용값: 1d, 5d, 1mo, 3mo, 6mo, 1y, 5y, max)", true)
+      .AddStringParam("interval", "데이터 간격 (허용값: 1m, 5m, 15m, 1d, 1wk, 1mo)", true);
+  M.AddTool("get_yahoo_finance",
+            "주식 시장에 상장된 기업의 재무 정보(매출, 영업이익, PER)를 검색합니다.")
+      .AddStringParam(
+          "ticker",
+          "주식 종목 기호. 미국 주식은 애플(AAPL), 테슬라(TSLA), 마이크로소프트(MSFT) 처럼 "
+          "입력하고, 한국 주식은 삼성전자(005930.KS), 카카오(035720.KS)처럼 종목코드 뒤에 .KS를 "
+          "붙이세요.",
+          true);
+  M.AddTool("get_financials", "주식 종목의 분기별/연도별 재무 데이터(매출, 순이익)를 조회합니다.")
+      .AddStringParam("ticker", "주식 티커 심볼 (예: AAPL, TSLA, 005930.KS)", true)
+      .AddStringParam(
+          "period",
+          "조회 기간. 연간 실적이면 \"annual\", 분기 실적이면 \"quarterly\"를 입력하세요.", true);
+  M.AddTool("draw_stock_chart",
+            "사용자가 주식 차트, 그래프, 흐름도 등을 시각적으로 보고 싶어할 때 반드시 이 도구를 "
+            "호출하세요.")
+      .AddStringParam("chartTitle", "차트 제목", true)
+      .AddStringParam("timestamps", "X축 값 배열 (예: [1769353200, 1769958000, 1770562800])", true)
+      .AddStringParam("prices", "Y축 값 배열 (예: [61400, 56200, 57400])", true);
+  if (AProviderIndex != 0 && !AConfig.Read(keys::WebSearchKey, "").empty())
+    M.AddTool("search_web", "최신 정보를 위해 웹 검색을 수행합니다.")
+        .AddStringParam("query", "검색어", true);
+  // The Daishin, DART and KRX tools take their places here once they exist.
+  M.FEnableGeminiGoogleSearch = AProviderIndex == 0;
+}
+
+}  // namespace kestrill

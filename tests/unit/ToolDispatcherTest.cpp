@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "FakeHttpServer.h"
+#include "TestEnv.h"
+#include "engine/ToolDispatcher.h"
+#include "tools/YahooFinance.h"
+
+using namespace kestrill;
+using namespace kestrill::testing;
+
+namespace {
+
+class TRecordingHost : public IToolHost {
+ public:
+  void ShowStatus(const std::string& AText) override { Statuses.push_back(AText); }
+  void RunPageScript(const std::string& AScript) override { Scripts.push_back(AScript); }
+  bool ConfirmCommand(const std::string& AQuestion) override {
+    Questions.push_back(AQuestion);
+    return Answer;
+  }
+  std::vector<std::string> Statuses, Scripts, Questions;
+  bool Answer = false;
+};
+
+// The labels the test's own time zone gives for Unix time ASeconds.
+std::string Local(std::time_t ASeconds, const char* AFormat) {
+  std::tm T{};
+  localtime_r(&ASeconds, &T);
+  char Buf[32];
+  std::strftime(Buf, sizeof(Buf), AFormat, &T);
+  return Buf;
+}
+
+class DispatcherTest : public ::testing::Test {
+ protected:
+  std::string Dir = MakeTempFolder();
+  TConfig Config{Dir + "/Kestrill.Ini"};
+  TRecordingHost Host;
+  std::string Run(const std::string& AName, const std::string& AArgs) {
+    return ExecuteLocalTool(AName, AArgs, Config, Host);
+  }
+};
+
+}  // namespace
+
+TEST(NormalizeDateText, DatesTimesStringsAndErrors) {
+  const std::time_t A = 1769353200, B = 1769958000, C = 1770562800;
+  const std::string Dates =
+      "[" + Local(A, "%Y-%m-%d") + "," + Local(B, "%Y-%m-%d") + "," + Local(C, "%Y-%m-%d") + "]";
+  EXPECT_EQ(NormalizeDateText("[1769353200, 1769958000, 1770562800]"), Dates);
+  EXPECT_EQ(NormalizeDateText(" 1769353200, 1769958000, 1770562800 "), Dates);
+  EXPECT_EQ(NormalizeDateText("[1769353200.9, 1769958000, 1770562800]"), Dates);  // truncated
+  // Two times of one local day: hh:mm labels.
+  std::tm Day{};
+  Day.tm_year = 126, Day.tm_mon = 0, Day.tm_mday = 26, Day.tm_hour = 10, Day.tm_isdst = -1;
+  std::time_t Ten = std::mktime(&Day);
+  EXPECT_EQ(NormalizeDateText("[" + std::to_string(Ten) + "," + std::to_string(Ten + 3600) + "]"),
+            "[10:00,11:00]");
+  EXPECT_EQ(NormalizeDateText(R"(["1월", "2월", "3월"])"), "[1월,2월,3월]");
+  EXPECT_EQ(NormalizeDateText("[]"), "[]");
+  EXPECT_EQ(NormalizeDateText(""), "[]");
+  for (const char* Bad : {"[1, {\"a\":1}]", "[true]", "[[1]]", "[null]"}) {
+    try {
+      NormalizeDateText(Bad);
+      ADD_FAILURE() << Bad;
+    } catch (const EToolError& E) {
+      EXPECT_STREQ(E.what(), "Unsupported value type") << Bad;
+    }
+  }
+  EXPECT_THROW(NormalizeDateText("{\"a\": 1}"), EToolError);  // becomes "[{...}]": unsupported
+  try {
+    NormalizeDateText("a, b");
+    ADD_FAILURE();
+  } catch (const EToolError& E) {
+    EXPECT_STREQ(E.what(), "Invalid input format");
+  }
+}
+
+TEST_F(DispatcherTest, UnknownNamesAndBadArguments) {
+  for (auto [Name, Args] : std::vector<std::pair<std::string, std::string>>{
+           {"Search_Web", R"({"query":"x"})"},
+           {"nope", "{}"},
+           {"search_web", "[1]"},
+           {"search_web", "not json"},
+           {"search_web", "{}"},
+           {"search_web", R"({"query":["a"]})"},
+           {"get_yahoo_finance", R"({"ticker":{"a":1}})"},
+           {"execute_cmd", "{}"}})
+    EXPECT_EQ(Run(Name, Args), kToolFailedText) << Name << " " << Args;
+  EXPECT_TRUE(Host.Statuses.empty());
+}
+
+TEST_F(DispatcherTest, ChartScriptIsEscapedAndQueued) {
+  EXPECT_EQ(Run("draw_stock_chart", R"({"timestamps":"[1,2]","prices":"[3,4]"})"),
+            "차트 제목이 없어서 생성 실패");
+  EXPECT_TRUE(Host.Scripts.empty());
+  EXPECT_EQ(
+      Run("draw_stock_chart",
+          R"({"chartTitle":" 삼성전자 ","timestamps":"[\"a\",\"b\"]","prices":" [61400, 56200] "})"),
+      "");
+  ASSERT_EQ(Host.Scripts.size(), 1u);
+  EXPECT_EQ(Host.Scripts[0], R"(appendChart("삼성전자", "[a,b]", "[61400, 56200]");)");
+  EXPECT_EQ(BuildChartScript("a\"b\\c</script>", "[x]", "[1]"),
+            R"(appendChart("a\"b\\c<\/script>", "[x]", "[1]");)");
+  EXPECT_THROW(Run("draw_stock_chart", R"({"chartTitle":"t","timestamps":"[{}]"})"), EToolError);
+}
+
+TEST_F(DispatcherTest, CommandNeedsConsent) {
+  Host.Answer = false;
+  EXPECT_EQ(Run("execute_cmd", R"({"command":"echo hi"})"), kToolFailedText);
+  ASSERT_EQ(Host.Questions.size(), 1u);
+  EXPECT_EQ(Host.Questions[0],
+            "AI 에이전트가 다음 명령을 실행하려고 합니다.\r\n\r\n명령어: echo "
+            "hi\r\n\r\n허용하시겠습니까?");
+  EXPECT_TRUE(Host.Statuses.empty());
+  Host.Answer = true;
+  EXPECT_EQ(Run("execute_cmd", R"({"command":"echo hi"})"), "hi\n");
+  EXPECT_EQ(Host.Statuses, std::vector<std::string>{"💻 터미널 실행: echo hi"});
+}
+
+TEST_F(DispatcherTest, ArgumentsDefaultsAndStatusLines) {
+  TFakeHttpServer Server;
+  Server.SetDefault({200, R"({"results":[]})"});
+  setenv("KESTRILL_TAVILY_URL", Server.BaseUrl().c_str(), 1);
+  setenv("KESTRILL_YAHOO_CHART_URL", Server.BaseUrl().c_str(), 1);
+  setenv("KESTRILL_YAHOO_SUMMARY_URL", Server.BaseUrl().c_str(), 1);
+  setenv("KESTRILL_YAHOO_COOKIE_URL", Server.BaseUrl().c_str(), 1);
+  Config.Write(keys::WebSearchKey, "tvly-1");
+
+  EXPECT_EQ(Run("search_web", R"({"query":2026})"), "검색 결과가 없습니다.");
+  EXPECT_EQ(Server.LastRequest().Body,
+            R"({"api_key":"tvly-1","query":"2026","search_depth":"basic","include_answer":false})");
+  EXPECT_EQ(Host.Statuses.back(), "🔍 웹 검색 중: \"2026\"");
+
+  EXPECT_EQ(Run("get_yahoo_price", R"({"ticker":"005930.KS"})"), R"({"results":[]})");
+  EXPECT_EQ(Server.LastRequest().Path, "/v8/finance/chart/005930.KS");
+  EXPECT_EQ(Server.LastRequest().Query, "range=1d&interval=1d");
+  EXPECT_EQ(Host.Statuses.back(), "🔍 주식 정보 검색 중: \"005930.KS\"");
+
+  ResetYahooSession();
+  Run("get_financials", R"({"ticker":1234})");
+  EXPECT_EQ(Server.LastRequest().Path, "/v10/finance/quoteSummary/1234");
+  EXPECT_EQ(Server.LastRequest().Query.rfind("modules=incomeStatementHistoryQuarterly", 0), 0u);
+  for (const char* Var : {"KESTRILL_TAVILY_URL", "KESTRILL_YAHOO_CHART_URL",
+                          "KESTRILL_YAHOO_SUMMARY_URL", "KESTRILL_YAHOO_COOKIE_URL"})
+    unsetenv(Var);
+}
+
+TEST(ToolSet, OrderAndConditions) {
+  std::string Dir = MakeTempFolder();
+  TConfig Config(Dir + "/Kestrill.Ini");
+  auto Names = [&](int AIndex, bool* ASearch = nullptr) {
+    TOpenAPIToolManager M;
+    BuildToolSet(M, Config, AIndex);
+    if (ASearch) *ASearch = M.FEnableGeminiGoogleSearch;
+    std::vector<std::string> Out;
+    for (const auto& T : M.Tools()) Out.push_back(T.Name());
+    return Out;
+  };
+  const std::vector<std::string> Base{"get_yahoo_price", "get_yahoo_finance", "get_financials",
+                                      "draw_stock_chart"};
+  bool Search = false;
+  EXPECT_EQ(Names(1, &Search), Base);
+  EXPECT_FALSE(Search);
+  Config.WriteString("Tools", "Command", "true");  // a word reads as the default: off
+  EXPECT_EQ(Names(1), Base);
+  Config.Write(keys::Command, true);
+  Config.Write(keys::WebSearchKey, "tvly");
+  EXPECT_EQ(Names(1),
+            (std::vector<std::string>{"execute_cmd", "get_yahoo_price", "get_yahoo_finance",
+                                      "get_financials", "draw_stock_chart", "search_web"}));
+  auto Gemini = Names(0, &Search);  // Gemini searches with its own tool
+  EXPECT_EQ(std::count(Gemini.begin(), Gemini.end(), "search_web"), 0);
+  EXPECT_TRUE(Search);
+}
