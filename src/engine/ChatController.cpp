@@ -71,12 +71,12 @@ void TChatController::btnSendClick() {
     case 0:
       StartChatbotTurn();
       break;
+    case 1:
+      StartAgentTurn();
+      break;
     default:
-      // The agent loop is not part of this build yet: say so instead of leaving the turn open.
+      // No mode selected: nothing can answer, so the turn ends at once instead of hanging.
       FView.EvaluateJavaScript(kRemoveLoadingScript);
-      AddMessageToWeb(FView,
-                      "AI 에이전트 모드는 아직 지원되지 않습니다. 챗봇 모드를 선택해 주세요.", "",
-                      false, "");
       FChatHistory.pop_back();
       FControls.SetSendEnabled(true);
       break;

@@ -114,6 +114,41 @@ class MainWindowTest : public QObject {
              QString::fromUtf8("삼성전자 주가?"));
   }
 
+  void agentTurnDrawsAChart() {
+    TConfig(SettingsFilePath()).Write(keys::Mode, 1);
+    TJson Args = TJson::object();
+    Args["chartTitle"] = "삼성전자 5일";
+    Args["timestamps"] = "[1769353200, 1769958000, 1770562800]";
+    Args["prices"] = "[61400, 56200, 57400]";
+    TJson Call = TJson::object();
+    Call["id"] = "c1";
+    Call["type"] = "function";
+    Call["function"] = TJson{{"name", "draw_stock_chart"}, {"arguments", Args.dump()}};
+    TJson Message = TJson::object();
+    Message["content"] = nullptr;
+    Message["tool_calls"] = TJson::array({Call});
+    TJson First = TJson::object();
+    First["choices"] = TJson::array({TJson{{"message", Message}}});
+    FServer->Enqueue({200, First.dump()});
+    FServer->Enqueue({200, R"({"choices":[{"message":{"content":"차트를 그렸습니다."}}]})"});
+    auto W = OpenWindow();
+    Type(*W, QString::fromUtf8("차트 보여줘"));
+    QTest::keyClick(W->findChild<QPlainTextEdit*>("MemoInput"), Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(W->Controller().ChatHistory().size(), std::size_t(4), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(W->findChild<QPushButton*>("btnSend")->isEnabled(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        RunJs(*W, "document.querySelectorAll('.chart-container canvas').length").toInt(), 1, 10000);
+    QCOMPARE(RunJs(*W, "document.querySelector('.chart-container strong').textContent").toString(),
+             QString::fromUtf8("삼성전자 5일"));
+    QCOMPARE(RunJs(*W,
+                   "Chart.getChart(document.querySelector('.chart-container "
+                   "canvas')).data.datasets[0].data.length")
+                 .toInt(),
+             3);
+    QTRY_VERIFY(Bubbles(*W).endsWith(QString::fromUtf8("M:차트를 그렸습니다.")));
+    QCOMPARE(RunJs(*W, "document.querySelectorAll('#loading-wrap').length").toInt(), 0);
+  }
+
   void keysOfTheInputBox() {
     FServer->SetDefault({200, R"({"choices":[{"message":{"content":"ok"}}]})"});
     auto W = OpenWindow();

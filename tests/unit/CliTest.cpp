@@ -10,6 +10,7 @@
 #include "TestEnv.h"
 #include "core/Config.h"
 #include "core/FileIO.h"
+#include "core/JsonPath.h"
 
 using namespace kestrill;
 using namespace kestrill::testing;
@@ -28,7 +29,7 @@ TRun RunCli(const std::string& AHome, const std::string& ABaseUrl, const std::st
   std::string Env =
       "HOME='" + AHome + "' XDG_DOCUMENTS_DIR= XDG_CONFIG_HOME= TMPDIR='" + AHome + "'";
   for (const char* Var : {"KESTRILL_GEMINI_URL", "KESTRILL_OPENAI_URL", "KESTRILL_DEEPSEEK_URL",
-                          "KESTRILL_ANTHROPIC_URL"})
+                          "KESTRILL_ANTHROPIC_URL", "KESTRILL_YAHOO_CHART_URL"})
     Env += std::string(" ") + Var + "='" + ABaseUrl + "'";
   int Raw = std::system(
       (Env + " '" KESTRILL_CLI_PATH "' " + AArgs + " >'" + Out + "' 2>'" + Err + "' </dev/null")
@@ -82,6 +83,38 @@ TEST(Cli, OneChatbotTurnPerProvider) {
   EXPECT_EQ(R.Out, "OpenAI 에러: Incorrect API key\n");
 }
 
+TEST(Cli, AgentTurnWithToolsAndACommandPolicy) {
+  std::string Home = MakeTempFolder();
+  std::filesystem::create_directories(Home + "/Documents/Kestrill");
+  TFakeHttpServer Server;
+  TConfig Config(Home + "/Documents/Kestrill/Kestrill.Ini");
+  Config.Write(keys::OpenAIKey, "key");
+  Config.Write(keys::Command, true);
+  Server.SetRoute("/v8/finance/chart/005930.KS", {200, R"({"chart":{"result":[]}})"});
+  const std::string Calls =
+      R"({"choices":[{"message":{"content":"확인해 볼게요.","tool_calls":[)"
+      R"({"id":"a","function":{"name":"get_yahoo_price","arguments":"{\"ticker\":\"005930.KS\"}"}},)"
+      R"({"id":"b","function":{"name":"execute_cmd","arguments":"{\"command\":\"echo ran\"}"}},)"
+      R"({"id":"c","function":{"name":"draw_stock_chart","arguments":"{\"chartTitle\":\"삼성전자\",\"timestamps\":\"[\\\"a\\\",\\\"b\\\"]\",\"prices\":\"[1,2]\"}"}}]}}]})";
+  for (const char* Policy : {"--deny-commands", "--allow-commands", ""}) {
+    SCOPED_TRACE(Policy);
+    Server.Enqueue({200, Calls});
+    Server.Enqueue({200, R"({"choices":[{"message":{"content":"80,500원입니다."}}]})"});
+    TRun R = RunCli(Home, Server.BaseUrl(),
+                    std::string("--mode agent --provider chatgpt ") + Policy + " 주가?");
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_EQ(R.Out, "확인해 볼게요.\n📈 차트: 삼성전자 — X [a,b], Y [1,2]\n80,500원입니다.\n");
+    EXPECT_NE(R.Err.find("🛠️ [get_yahoo_price] 실행 중..."), std::string::npos) << R.Err;
+    EXPECT_NE(R.Err.find("명령어: echo ran"), std::string::npos) << R.Err;
+    const bool Ran = std::string(Policy) == "--allow-commands";  // no terminal and no flag: refused
+    auto Last = ParseJson(Server.LastRequest().Body);
+    ASSERT_TRUE(Last);
+    const TJson& Messages = (*Last)["messages"];
+    EXPECT_EQ(Messages[Messages.size() - 3]["content"],
+              Ran ? "ran\n" : "도구 실행 실패 또는 알 수 없는 도구입니다.");
+  }
+}
+
 TEST(Cli, EndingsWithoutAReply) {
   std::string Home = MakeTempFolder();
   TFakeHttpServer Server;
@@ -92,12 +125,14 @@ TEST(Cli, EndingsWithoutAReply) {
   EXPECT_NE(R.Err.find("API 키"), std::string::npos) << R.Err;
   EXPECT_EQ(Server.RequestCount(), 0u);
 
-  // Usage errors exit 2; the default mode from a fresh settings file is the agent.
-  for (const char* Args : {"", "--provider nobody hi", "--bogus hi", "--mode agent hi", "hi"}) {
+  // Usage errors exit 2.
+  for (const char* Args : {"", "--provider nobody hi", "--bogus hi", "--mode robot hi"}) {
     R = RunCli(Home, Server.BaseUrl(), Args);
     EXPECT_EQ(R.Status, 2) << Args;
     EXPECT_NE(R.Err.find("사용법"), std::string::npos) << Args;
   }
-  EXPECT_NE(RunCli(Home, Server.BaseUrl(), "--mode agent hi").Err.find("아직 지원되지 않습니다"),
-            std::string::npos);
+  // A fresh settings file means Gemini in agent mode: without its key, a message and exit 1.
+  R = RunCli(Home, Server.BaseUrl(), "hi");
+  EXPECT_EQ(R.Status, 1);
+  EXPECT_NE(R.Err.find("Gemini API 키 값을 설정하지 않았습니다."), std::string::npos) << R.Err;
 }

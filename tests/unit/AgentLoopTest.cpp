@@ -1,0 +1,313 @@
+// Agent turns through the controller: every provider's tool round trip against servers on
+// 127.0.0.1, the order of bubbles and messages, and every way a turn ends.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "FakeHttpServer.h"
+#include "FakeShell.h"
+#include "RecordingView.h"
+#include "TestEnv.h"
+#include "core/JsonPath.h"
+#include "engine/ChatController.h"
+#include "providers/RequestBody.h"
+#include "tools/YahooFinance.h"
+#include "view/PageText.h"
+
+using namespace kestrill;
+using namespace kestrill::testing;
+
+namespace {
+
+const std::string kChart =
+    R"({"chart":{"result":[{"meta":{"symbol":"005930.KS","regularMarketPrice":80500}}],"error":null}})";
+const std::string kArgs = R"({"ticker":"005930.KS","date_range":"5d","interval":"1d"})";
+
+class AgentLoopTest : public ::testing::Test {
+ protected:
+  std::string Dir = MakeTempFolder();
+  TConfig Config{Dir + "/Kestrill.Ini"};
+  TFakeHttpServer Provider, Yahoo;
+  TRecordingView View;
+  TFakeQueue Queue;
+  TFakeDialogs Dialogs;
+  TFakeControls Controls;
+  std::unique_ptr<TChatController> Controller =
+      std::make_unique<TChatController>(Config, View, Queue, Dialogs, Controls);
+
+  void SetUp() override {
+    setenv("TMPDIR", Dir.c_str(), 1);
+    for (const char* Var : {"KESTRILL_GEMINI_URL", "KESTRILL_OPENAI_URL", "KESTRILL_DEEPSEEK_URL",
+                            "KESTRILL_ANTHROPIC_URL"})
+      setenv(Var, Provider.BaseUrl().c_str(), 1);
+    for (const char* Var :
+         {"KESTRILL_YAHOO_CHART_URL", "KESTRILL_YAHOO_SUMMARY_URL", "KESTRILL_YAHOO_COOKIE_URL"})
+      setenv(Var, Yahoo.BaseUrl().c_str(), 1);
+    Yahoo.SetRoute("/v8/finance/chart/005930.KS", {200, kChart});
+    for (auto K : {keys::GeminiKey, keys::OpenAIKey, keys::ClaudeKey, keys::DeepseekKey})
+      Config.Write(K, "key");
+    Config.Write(keys::OllamaURL, Provider.BaseUrl() + "/api/chat");
+    Controls.Mode = 1;
+  }
+  void TearDown() override {
+    Controller.reset();
+    unsetenv("TMPDIR");
+  }
+  // Sends APrompt and runs the UI side of the turn until the send button is back.
+  void Turn(const std::string& APrompt) {
+    Controls.Prompt = APrompt;
+    Controller->btnSendClick();
+    while (!Controls.Send)
+      if (!Queue.RunNext()) FAIL() << "the turn did not end";
+  }
+  std::vector<std::string> Roles() {
+    std::vector<std::string> Out;
+    for (const auto& M : Controller->ChatHistory())
+      Out.push_back(M.Role + (M.HasToolCall ? "*" : ""));
+    return Out;
+  }
+  std::string LastBubble() {  // the text of the last appendChat script
+    for (auto It = View.Scripts.rbegin(); It != View.Scripts.rend(); ++It)
+      if (It->rfind("appendChat(", 0) == 0) return *It;
+    return {};
+  }
+  std::string Bubble(const std::string& AText, const std::string& AId = "") {
+    return "appendChat(false, " + EscapeForJS(AId) + ", \"" + EncodeForPage(AText) + "\");";
+  }
+};
+
+}  // namespace
+
+TEST_F(AgentLoopTest, EveryProviderRunsAToolAndSendsItsResultBackInItsOwnShape) {
+  const std::string Escaped = CompactJson(TJson(kChart));
+  const std::string OpenAIArgs = CompactJson(TJson(kArgs));
+  struct TCase {
+    int Index;
+    std::string First, Final;
+    const char* Container;  // where the messages are in the second request
+    std::string CallElement, ResultElement;
+  };
+  const TCase Cases[] = {
+      {0,
+       R"({"candidates":[{"content":{"role":"model","parts":[{"functionCall":{"name":"get_yahoo_price","args":)" +
+           kArgs + R"(,"id":"fc1"}}]}}]})",
+       R"({"candidates":[{"content":{"parts":[{"text":"최종 답"}]}}]})", "contents",
+       R"({"role":"model","parts":[{"functionCall":{"name":"get_yahoo_price","args":)" + kArgs +
+           R"(,"id":"fc1"}}]})",
+       R"({"role":"user","parts":[{"functionResponse":{"name":"get_yahoo_price","response":{"result":)" +
+           Escaped + R"(},"id":"fc1"}}]})"},
+      {1,
+       R"({"choices":[{"message":{"content":null,"tool_calls":[{"id":"call_1","type":"function","function":{"name":"get_yahoo_price","arguments":)" +
+           OpenAIArgs + "}}]}}]}",
+       R"({"choices":[{"message":{"content":"최종 답"}}]})", "messages",
+       R"({"role":"assistant","tool_calls":[{"id":"call_1","type":"function","function":{"name":"get_yahoo_price","arguments":)" +
+           OpenAIArgs + "}}]}",
+       R"({"role":"tool","tool_call_id":"call_1","content":)" + Escaped + "}"},
+      {2,
+       R"({"content":[{"type":"tool_use","id":"toolu_1","name":"get_yahoo_price","input":)" +
+           kArgs + "}]}",
+       R"({"content":[{"type":"text","text":"최종 답"}]})", "messages",
+       R"({"role":"assistant","content":[{"type":"tool_use","id":"toolu_1","name":"get_yahoo_price","input":)" +
+           kArgs + "}]}",
+       R"({"role":"user","content":[{"type":"tool_result","tool_use_id":"toolu_1","content":)" +
+           Escaped + "}]}"},
+      {3,
+       R"({"choices":[{"message":{"content":"","reasoning_content":"생각","tool_calls":[{"id":"call_1","type":"function","function":{"name":"get_yahoo_price","arguments":)" +
+           OpenAIArgs + "}}]}}]}",
+       R"({"choices":[{"message":{"content":"최종 답"}}]})", "messages",
+       R"({"role":"assistant","reasoning_content":"생각","tool_calls":[{"id":"call_1","type":"function","function":{"name":"get_yahoo_price","arguments":)" +
+           OpenAIArgs + "}}]}",
+       R"({"role":"tool","tool_call_id":"call_1","content":)" + Escaped + "}"},
+      {4,
+       R"({"message":{"role":"assistant","content":"","tool_calls":[{"id":"t1","function":{"name":"get_yahoo_price","arguments":)" +
+           kArgs + "}}]}}",
+       R"({"message":{"content":"최종 답"}})", "messages",
+       R"({"role":"assistant","tool_calls":[{"id":"t1","type":"function","function":{"name":"get_yahoo_price","arguments":)" +
+           kArgs + "}}]}",
+       R"({"role":"tool","tool_call_id":"t1","content":)" + Escaped + "}"},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Index);
+    Controller->NewChat();
+    Controls.Send = true;
+    View.Scripts.clear();
+    std::size_t Before = Provider.RequestCount();
+    Controls.Provider = C.Index;
+    Provider.Enqueue({200, C.First});
+    Provider.Enqueue({200, C.Final});
+    Turn("삼성전자 주가?");
+    ASSERT_EQ(Provider.RequestCount(), Before + 2);
+    auto Second = ParseJson(Provider.LastRequest().Body);
+    ASSERT_TRUE(Second);
+    const TJson& List = (*Second)[C.Container];
+    ASSERT_GE(List.size(), 3u);
+    EXPECT_EQ(CompactJson(List[List.size() - 2]), C.CallElement);
+    EXPECT_EQ(CompactJson(List[List.size() - 1]), C.ResultElement);
+    EXPECT_EQ(Roles(), (std::vector<std::string>{"user", "assistant*", "tool*", "assistant"}));
+    const auto& H = Controller->ChatHistory();
+    EXPECT_EQ(H[2].Text, kChart);
+    EXPECT_EQ(H[3].Text, "최종 답");
+    EXPECT_EQ(View.Scripts.back(), "removeLoading();");
+    EXPECT_EQ(LastBubble(), Bubble("최종 답", H[3].MsgID));
+  }
+}
+
+TEST_F(AgentLoopTest, TextAndThreeCallsKeepTheirOrder) {
+  Controls.Provider = 1;
+  auto Call = [](const char* AId, const char* AName, const std::string& AArgs) {
+    return std::string(R"({"id":")") + AId + R"(","type":"function","function":{"name":")" + AName +
+           R"(","arguments":)" + CompactJson(TJson(AArgs)) + "}}";
+  };
+  Provider.Enqueue(
+      {200, R"({"choices":[{"message":{"content":" 조회하겠습니다. ","tool_calls":[)" +
+                Call("c1", "get_yahoo_price", kArgs) + "," + Call("c2", "Get_Yahoo_Price", kArgs) +
+                "," +
+                Call("c3", "draw_stock_chart",
+                     R"({"chartTitle":"삼성","timestamps":"[\"a\"]","prices":"[1]"})") +
+                "]}}]}"});
+  Provider.Enqueue({200, R"({"choices":[{"message":{"content":"끝"}}]})"});
+  Turn("q");
+  EXPECT_EQ(Roles(),
+            (std::vector<std::string>{"user", "assistant", "assistant*", "tool*", "assistant*",
+                                      "tool*", "assistant*", "tool*", "assistant"}));
+  const auto& H = Controller->ChatHistory();
+  EXPECT_EQ(H[1].Text, "조회하겠습니다.");
+  EXPECT_EQ(H[5].Text, "도구 실행 실패 또는 알 수 없는 도구입니다.");  // names are case-sensitive
+  EXPECT_EQ(H[7].Text, "");
+  // Bubbles: the text first, then one line per call, the chart in between, the answer last.
+  std::vector<std::string> Chats;
+  for (const auto& S : View.Scripts)
+    if (S.rfind("appendChat(false", 0) == 0 || S.rfind("appendChart(", 0) == 0) Chats.push_back(S);
+  EXPECT_EQ(Chats, (std::vector<std::string>{
+                       Bubble("조회하겠습니다.", H[1].MsgID),
+                       Bubble("🛠️ [get_yahoo_price] 실행 중...", H[2].MsgID),
+                       Bubble("🔍 주식 정보 검색 중: \"005930.KS\""),
+                       Bubble("🛠️ [Get_Yahoo_Price] 실행 중...", H[4].MsgID),
+                       Bubble("🛠️ [draw_stock_chart] 실행 중...", H[6].MsgID),
+                       R"(appendChart("삼성", "[a]", "[1]");)", Bubble("끝", H[8].MsgID)}));
+}
+
+TEST_F(AgentLoopTest, EveryEndingGivesTheButtonBackAndSaysWhy) {
+  struct TCase {
+    const char* Name;
+    int Index;
+    std::string Body;
+    std::string Bubble;  // "" when no bubble is expected
+  };
+  const TCase Cases[] = {
+      {"provider error body", 1, R"({"error":{"message":"Incorrect API key provided"}})",
+       "OpenAI 에러: Incorrect API key provided"},
+      {"parser error mid-turn", 1,
+       R"({"choices":[{"message":{"tool_calls":[{"function":{"name":"x","arguments":"{}"}}]}}]})",
+       "응답을 처리할 수 없습니다: 응답에 필수 항목 'id'이(가) 없습니다."},
+      {"no text, no calls", 1, R"({"choices":[{"message":{"content":"  "}}]})", ""},
+      {"no provider selected", 7, "", "응답값이 비어있습니다."},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    Controller->NewChat();
+    Controls.Send = true;
+    View.Scripts.clear();
+    Controls.Provider = C.Index;
+    if (!C.Body.empty()) Provider.Enqueue({200, C.Body});
+    Turn("q");
+    EXPECT_TRUE(Controls.Send);
+    EXPECT_EQ(Roles(), std::vector<std::string>{"user"});
+    ASSERT_GE(View.Scripts.size(), 2u);
+    if (C.Bubble.empty()) {
+      EXPECT_EQ(View.Scripts.back(), "removeLoading();");
+    } else {
+      EXPECT_EQ(View.Scripts[View.Scripts.size() - 2], "removeLoading();");
+      EXPECT_EQ(View.Scripts.back(), Bubble(C.Bubble));
+    }
+  }
+}
+
+TEST_F(AgentLoopTest, MissingKeyIsAMessageBox) {
+  Config.Write(keys::ClaudeKey, "");
+  Controls.Provider = 2;
+  Turn("q");
+  EXPECT_EQ(Dialogs.Alarms, std::vector<std::string>{"Claude API 키 값을 설정하지 않았습니다."});
+  EXPECT_EQ(View.Scripts.back(), "removeLoading();");
+  EXPECT_EQ(Provider.RequestCount(), 0u);
+  EXPECT_EQ(Roles(), std::vector<std::string>{"user"});  // the prompt stays
+}
+
+TEST_F(AgentLoopTest, AFailingToolEndsTheTurnCleanly) {
+  Controls.Provider = 1;
+  Yahoo.SetRoute("/v8/finance/chart/NOPE", {404, "{}"});
+  Provider.Enqueue(
+      {200,
+       R"({"choices":[{"message":{"tool_calls":[{"id":"c1","function":{"name":"get_yahoo_price","arguments":"{\"ticker\":\"NOPE\"}"}}]}}]})"});
+  Turn("q");
+  EXPECT_EQ(Roles(), (std::vector<std::string>{"user", "assistant*", "tool*"}));
+  EXPECT_EQ(Controller->ChatHistory()[2].Text,
+            "도구 실행 중 오류: 요청 중 오류 발생: 야후 API 에러: 404 - Not Found");
+  EXPECT_EQ(View.Scripts.back(), Bubble("[get_yahoo_price] 도구 실행 중 오류가 발생했습니다: 요청 "
+                                        "중 오류 발생: 야후 API 에러: 404 - Not Found"));
+  EXPECT_EQ(Provider.RequestCount(), 1u);
+}
+
+TEST_F(AgentLoopTest, CommandRunsOnlyWithConsent) {
+  Config.Write(keys::Command, true);
+  Controls.Provider = 1;
+  for (bool Consent : {false, true}) {
+    Controller->NewChat();
+    Controls.Send = true;
+    Dialogs.NextAnswer = Consent;
+    Provider.Enqueue(
+        {200,
+         R"({"choices":[{"message":{"tool_calls":[{"id":"c1","function":{"name":"execute_cmd","arguments":"{\"command\":\"echo 안녕\"}"}}]}}]})"});
+    Provider.Enqueue({200, R"({"choices":[{"message":{"content":"done"}}]})"});
+    Turn("run it");
+    EXPECT_EQ(Controller->ChatHistory()[2].Text,
+              Consent ? "안녕\n" : "도구 실행 실패 또는 알 수 없는 도구입니다.");
+    auto First = ParseJson(Provider.Requests()[Provider.RequestCount() - 2].Body);
+    EXPECT_EQ((*First)["tools"][0]["function"]["name"], "execute_cmd");
+  }
+  EXPECT_EQ(Dialogs.Questions.size(), 2u);
+}
+
+TEST_F(AgentLoopTest, ANewChatMidTurnGetsNothingFromTheOldOne) {
+  Controls.Provider = 1;
+  Provider.Enqueue(
+      {200,
+       R"({"choices":[{"message":{"content":"old text","tool_calls":[{"id":"c1","function":{"name":"get_yahoo_price","arguments":"{\"ticker\":\"005930.KS\"}"}}]}}]})"});
+  Provider.SetDefault({200, R"({"choices":[{"message":{"content":"new answer"}}]})"});
+  Controls.Prompt = "old question";
+  Controller->btnSendClick();
+  ASSERT_TRUE(Queue.RunNext());  // the turn reads the provider index, then asks the provider
+  for (int I = 0; I < 200 && Provider.RequestCount() == 0; ++I)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(Provider.RequestCount(), 1u);
+  Controller->NewChat();  // the user moves on while the old turn is under way
+  View.Scripts.clear();
+  while (Queue.RunNext(500)) {
+  }
+  EXPECT_TRUE(Controller->ChatHistory().empty());
+  for (const auto& S : View.Scripts) EXPECT_EQ(S.find("appendChat"), std::string::npos) << S;
+  EXPECT_EQ(Provider.RequestCount(), 1u);  // and it asked no further
+
+  Controls.Send = true;
+  Turn("new question");
+  EXPECT_EQ(Roles(), (std::vector<std::string>{"user", "assistant"}));
+  EXPECT_EQ(Controller->ChatHistory().back().Text, "new answer");
+}
+
+TEST_F(AgentLoopTest, ClosingMidTurnIsQuickAndQuiet) {
+  TSilentListener Silent;
+  setenv("KESTRILL_OPENAI_URL", Silent.BaseUrl().c_str(), 1);
+  Controls.Provider = 1;
+  Controls.Prompt = "slow";
+  Controller->btnSendClick();
+  Queue.RunNext(300);  // the provider index is read on the UI side
+  auto Start = std::chrono::steady_clock::now();
+  Controller->Shutdown();
+  EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(1500));
+  View.Scripts.clear();
+  while (Queue.RunNext(300)) {
+  }
+  EXPECT_TRUE(View.Scripts.empty());
+  EXPECT_EQ(Roles(), std::vector<std::string>{"user"});
+}
