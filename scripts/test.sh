@@ -17,4 +17,5 @@ run() {  # preset, then ctest's selection
 run dev              # everything: unit tests, the page in Chromium, the command line
 run core             # kestrill_core built and tested alone, without any toolkit
 run asan -L unit     # the unit tests under AddressSanitizer + UndefinedBehaviorSanitizer
+run tsan -L unit -R 'AgentLoop|ChatController|Cli|Dispatcher'  # the threaded engine under ThreadSanitizer
 echo "== all tests passed"
