@@ -83,6 +83,39 @@ int OnProgress(void* AUser, curl_off_t ADlTotal, curl_off_t ADlNow, curl_off_t A
   return 0;
 }
 
+// Runs the transfer in short steps so that a cancel request or an idle time-out is noticed
+// within ~50 ms (a blocking perform only looks up about once a second).
+CURLcode PerformWatched(CURL* AHandle, TIdleWatch& AIdle) {
+  CURLM* Multi = curl_multi_init();
+  if (!Multi) return curl_easy_perform(AHandle);
+  curl_multi_add_handle(Multi, AHandle);
+  CURLcode Result = CURLE_OK;
+  for (;;) {
+    int Running = 0;
+    if (curl_multi_perform(Multi, &Running) != CURLM_OK) {
+      Result = CURLE_FAILED_INIT;
+      break;
+    }
+    if (Running == 0) {
+      int Left = 0;
+      while (CURLMsg* Msg = curl_multi_info_read(Multi, &Left))
+        if (Msg->msg == CURLMSG_DONE) Result = Msg->data.result;
+      break;
+    }
+    curl_off_t Down = 0, Up = 0;
+    curl_easy_getinfo(AHandle, CURLINFO_SIZE_DOWNLOAD_T, &Down);
+    curl_easy_getinfo(AHandle, CURLINFO_SIZE_UPLOAD_T, &Up);
+    if (OnProgress(&AIdle, 0, Down, 0, Up) != 0) {
+      Result = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    curl_multi_poll(Multi, nullptr, 0, 50, nullptr);
+  }
+  curl_multi_remove_handle(Multi, AHandle);
+  curl_multi_cleanup(Multi);
+  return Result;
+}
+
 }  // namespace
 
 struct THttpClient::TCurl {
@@ -145,7 +178,7 @@ THttpResponse THttpClient::Perform(const std::string& AUrl, const std::string* A
   curl_easy_setopt(H, CURLOPT_HEADERFUNCTION, OnHeader);
   curl_easy_setopt(H, CURLOPT_HEADERDATA, &Resp);
 
-  CURLcode Rc = curl_easy_perform(H);
+  CURLcode Rc = PerformWatched(H, Idle);
   if (Rc == CURLE_ABORTED_BY_CALLBACK && Idle.Cancelled) throw EHttpError("요청이 취소되었습니다");
   if (Rc == CURLE_ABORTED_BY_CALLBACK && Idle.Expired)
     throw EHttpError("Timeout was reached: no response within " +

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <stop_token>
+#include <thread>
 
 #include "FakeHttpServer.h"
 #include "core/Endpoints.h"
@@ -72,8 +74,8 @@ TEST(HttpClient, TransportFailuresThrowWithADescription) {
 
 TEST(Endpoints, DefaultsAreHttpsAndEnvironmentOverrides) {
   for (TService S : {TService::Gemini, TService::OpenAI, TService::DeepSeek, TService::Anthropic,
-                     TService::Tavily, TService::YahooChart, TService::YahooSummary, TService::YahooCookie, TService::Dart,
-                     TService::DartViewer, TService::Krx}) {
+                     TService::Tavily, TService::YahooChart, TService::YahooSummary,
+                     TService::YahooCookie, TService::Dart, TService::DartViewer, TService::Krx}) {
     std::string Var(EndpointEnvVar(S));
     unsetenv(Var.c_str());
     EXPECT_EQ(EndpointBase(S).rfind("https://", 0), 0u) << Var;
@@ -84,4 +86,23 @@ TEST(Endpoints, DefaultsAreHttpsAndEnvironmentOverrides) {
   unsetenv("KESTRILL_OPENAI_URL");
   EXPECT_EQ(EndpointUrl(TService::Anthropic, "/v1/messages"),
             "https://api.anthropic.com/v1/messages");
+}
+
+TEST(HttpClient, ACancelledTaskAbandonsItsRequest) {
+  TSilentListener Silent;
+  std::stop_source Stop;
+  std::thread Canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Stop.request_stop();
+  });
+  auto Start = std::chrono::steady_clock::now();
+  try {
+    THttpCancelScope Scope(Stop.get_token());
+    THttpClient().Post(Silent.BaseUrl() + "/slow", "{}");
+    ADD_FAILURE() << "the request should have been cancelled";
+  } catch (const EHttpError& E) {
+    EXPECT_STREQ(E.what(), "요청이 취소되었습니다");
+  }
+  Canceller.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(900));
 }
