@@ -333,10 +333,6 @@ void TfrmMain::Post(std::function<void()> AWork) {
   QMetaObject::invokeMethod(this, std::move(AWork), Qt::QueuedConnection);
 }
 
-void TfrmMain::RunAndWait(std::function<void()> AWork) {
-  QMetaObject::invokeMethod(this, std::move(AWork), Qt::BlockingQueuedConnection);
-}
-
 void TfrmMain::AlaramMessage(const std::string& AMessage) {
   QString Text = QString::fromStdString(AMessage);
   auto Show = [this, Text] { QMessageBox::information(this, windowTitle(), Text); };

@@ -35,7 +35,6 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
 
   // IUiQueue
   void Post(std::function<void()> AWork) override;
-  void RunAndWait(std::function<void()> AWork) override;
   // IDialogs
   void AlaramMessage(const std::string& AMessage) override;
   bool ConfirmYesNo(const std::string& AMessage) override;

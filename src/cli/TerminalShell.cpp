@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <future>
 #include <iostream>
 #include <ostream>
 #include <regex>
@@ -59,16 +58,6 @@ void TTerminalQueue::Post(std::function<void()> AWork) {
     FWork.push_back(std::move(AWork));
   }
   FWake.notify_all();
-}
-
-void TTerminalQueue::RunAndWait(std::function<void()> AWork) {
-  std::promise<void> Done;
-  auto Finished = Done.get_future();
-  Post([&] {
-    AWork();
-    Done.set_value();
-  });
-  Finished.wait();
 }
 
 void TTerminalQueue::PumpUntil(const std::function<bool()>& ADone) {

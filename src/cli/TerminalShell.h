@@ -31,7 +31,6 @@ class TTerminalView : public IChatView {
 class TTerminalQueue : public IUiQueue {
  public:
   void Post(std::function<void()> AWork) override;
-  void RunAndWait(std::function<void()> AWork) override;
   // Runs posted work on the calling (main) thread until ADone() holds.
   void PumpUntil(const std::function<bool()>& ADone);
 

@@ -69,7 +69,7 @@ class TChatController {
   template <class T>
   std::optional<T> AskUi(std::uint64_t AGeneration, std::function<T()> AWork,
                          std::stop_token AStop);
-  // From the background task: shows ATextas a bubble (AMsgId empty for a status line).
+  // From the background task: shows AText as a bubble (AMsgId empty for a status line).
   void PostBubble(std::uint64_t AGeneration, std::string AText, std::string AMsgId);
   void PostAppend(std::uint64_t AGeneration, TChatMessage AMessage, bool AShow);
   // Ends a turn on the UI thread: indicator gone, AErrorText shown when given, send button back.

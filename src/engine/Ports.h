@@ -12,10 +12,10 @@ namespace kestrill {
 class IUiQueue {
  public:
   virtual ~IUiQueue() = default;
-  // Called from any thread; runs AWork later on the UI thread and returns at once.
+  // Called from any thread; runs AWork later on the UI thread and returns at once. (A task that
+  // needs an answer from the UI thread posts and waits on its own terms, so that a closing
+  // window, which waits for the task, can never deadlock with it.)
   virtual void Post(std::function<void()> AWork) = 0;
-  // Called from a background task; runs AWork on the UI thread and waits until it has run.
-  virtual void RunAndWait(std::function<void()> AWork) = 0;
 };
 
 class IDialogs {

@@ -22,7 +22,6 @@ class TFakeQueue : public IUiQueue {
     }
     FWake.notify_all();
   }
-  void RunAndWait(std::function<void()> AWork) override { AWork(); }
   // Waits for the next posted piece of work and runs it; false after ATimeoutMs without any.
   bool RunNext(int ATimeoutMs = 10000) {
     std::function<void()> W;
