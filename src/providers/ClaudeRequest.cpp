@@ -76,7 +76,11 @@ TJson BuildClaudePlainRequest(const TChatHistory& ChatHistory, const std::string
                               TRequestBody& ABody) {
   TJson Messages = TJson::array();
   for (const TChatMessage& M : ChatHistory) {
-    std::string Role = ChatCompletionsRole(M.Role);
+    // After an agent turn the chat holds tool requests with no text and "tool" results: the API
+    // takes only "user"/"assistant" and no empty text, so requests stay out and results go as
+    // the user's turn, the way the agent request sends them.
+    if (M.HasToolCall && M.Role == kRoleAssistant && M.Text.empty()) continue;
+    std::string Role = M.Role == kRoleTool ? std::string(kRoleUser) : ChatCompletionsRole(M.Role);
     Messages.push_back(M.ImageBase64.empty() ? Message(Role, M.Text)
                                              : Message(Role, AttachmentBlocks(M, ABody)));
   }

@@ -39,8 +39,12 @@ TJson BuildGeminiPlainRequest(const TChatHistory& ChatHistory, TRequestBody& ABo
     TJson Parts = TJson::array();
     if (!Trim(M.Text).empty()) Parts.push_back({{"text", M.Text}});
     if (!M.ImageBase64.empty()) Parts.push_back(InlineData(M, ABody));
+    // After an agent turn the chat holds tool requests (no text) and "assistant"/"tool" roles:
+    // the API takes only "user" and "model" and no empty "parts", so those requests stay out and
+    // the roles are mapped as the agent request maps them.
+    if (Parts.empty() && M.HasToolCall) continue;
     TJson E = TJson::object();
-    E["role"] = M.Role;
+    E["role"] = AgentRole(M.Role);
     E["parts"] = std::move(Parts);
     Contents.push_back(std::move(E));
   }

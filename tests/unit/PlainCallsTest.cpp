@@ -181,20 +181,35 @@ TEST(PlainCalls, AttachmentsReachEachProviderInItsOwnForm) {
   }
 }
 
-TEST(PlainCalls, EarlierAgentRunIsSentTurnByTurn) {
+TEST(PlainCalls, ChatbotAfterAnAgentRunSendsRolesTheApisAccept) {
   TAttachmentFiles F;
-  TChatHistory H = AgentRunConversation(F);
+  TChatHistory H =
+      AgentRunConversation(F);  // user, model, user+csv, assistant, 2 × (request, result)
   TFakeHttpServer Server;
-  Server.SetDefault({200, R"({"content":[{"type":"text","text":"ok"}]})"});
+  Server.SetDefault(
+      {200,
+       R"({"content":[{"type":"text","text":"ok"}],"candidates":[{"content":{"parts":[{"text":"ok"}]}}]})"});
   setenv("KESTRILL_ANTHROPIC_URL", Server.BaseUrl().c_str(), 1);
+  setenv("KESTRILL_GEMINI_URL", Server.BaseUrl().c_str(), 1);
+  auto Roles = [](const TJson& AList) {
+    std::vector<std::string> Out;
+    for (const auto& E : AList) Out.push_back(E["role"]);
+    return Out;
+  };
   EXPECT_EQ(CallClaudeAPI(H, "k", "claude-x"), "ok");
+  auto Claude = TJson::parse(Server.LastRequest().Body)["messages"];
+  EXPECT_EQ(Roles(Claude),
+            (std::vector<std::string>{"user", "assistant", "user", "assistant", "user", "user"}));
+  EXPECT_EQ(Claude[4]["content"], R"({"price": 80500})");
+  EXPECT_EQ(Claude[5]["content"], "재무 정보");
+
+  EXPECT_EQ(CallGeminiAPI(H, "k", "gemini-x"), "ok");
+  auto Gemini = TJson::parse(Server.LastRequest().Body)["contents"];
+  EXPECT_EQ(Roles(Gemini),
+            (std::vector<std::string>{"user", "model", "user", "model", "user", "user"}));
+  for (const auto& E : Gemini) EXPECT_FALSE(E["parts"].empty());
   unsetenv("KESTRILL_ANTHROPIC_URL");
-  auto Body = TJson::parse(Server.LastRequest().Body);
-  ASSERT_EQ(Body["messages"].size(), H.size());
-  const char* Roles[] = {"user",      "assistant", "user",      "assistant",
-                         "assistant", "tool",      "assistant", "tool"};
-  for (std::size_t I = 0; I < H.size(); ++I) EXPECT_EQ(Body["messages"][I]["role"], Roles[I]) << I;
-  EXPECT_EQ(Body["messages"][5]["content"], R"({"price": 80500})");
+  unsetenv("KESTRILL_GEMINI_URL");
 }
 
 TEST(CallAPI, PicksTheProviderAndItsSettings) {
