@@ -30,4 +30,7 @@ void CheckAndCreateDirectory(std::string_view AName);
 
 std::string JoinPath(std::string_view AFolder, std::string_view AName);
 
+// The part of APath after its last "/" or "\\" (paths may come from Windows chat files).
+std::string FileNameOfPath(std::string_view APath);
+
 }  // namespace kestrill

@@ -85,4 +85,9 @@ std::string JoinPath(std::string_view AFolder, std::string_view AName) {
   return Out;
 }
 
+std::string FileNameOfPath(std::string_view APath) {
+  auto Slash = APath.find_last_of("/\\");
+  return std::string(Slash == std::string_view::npos ? APath : APath.substr(Slash + 1));
+}
+
 }  // namespace kestrill

@@ -32,15 +32,6 @@ std::optional<T> TChatController::AskUi(std::uint64_t AGeneration, std::function
   return Future.get();
 }
 
-void TChatController::PostToTurn(std::uint64_t AGeneration, std::function<void()> AWork) {
-  std::weak_ptr<std::atomic<bool>> Alive = FAlive;
-  FQueue.Post([this, Alive, AGeneration, Work = std::move(AWork)] {
-    auto Flag = Alive.lock();
-    if (!Flag || !*Flag || FIsTerminating || AGeneration != FGeneration) return;
-    Work();
-  });
-}
-
 void TChatController::PostBubble(std::uint64_t AGeneration, std::string AText, std::string AMsgId) {
   PostToTurn(AGeneration, [this, Text = std::move(AText), Id = std::move(AMsgId)] {
     AddMessageToWeb(FView, Text, "", false, Id);

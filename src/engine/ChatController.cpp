@@ -88,21 +88,23 @@ void TChatController::StartChatbotTurn() {
   TChatHistory Snapshot = FChatHistory;
   const int Provider = FControls.ProviderIndex();
   const std::uint64_t Generation = FGeneration;
-  std::weak_ptr<std::atomic<bool>> Alive = FAlive;
-  FTasks->Start(
-      [this, Snapshot = std::move(Snapshot), Provider, Generation, Alive](std::stop_token Stop) {
-        std::string Reply = CallAPI(Provider, FConfig, Snapshot);
-        if (Stop.stop_requested()) return;
-        FQueue.Post([this, Alive, Generation, Reply = std::move(Reply)] {
-          auto Flag = Alive.lock();
-          if (!Flag || !*Flag) return;
-          FinishChatbotTurn(Generation, Reply);
-        });
-      });
+  FTasks->Start([this, Snapshot = std::move(Snapshot), Provider, Generation](std::stop_token Stop) {
+    std::string Reply = CallAPI(Provider, FConfig, Snapshot);
+    if (Stop.stop_requested()) return;
+    PostToTurn(Generation, [this, Reply = std::move(Reply)] { FinishChatbotTurn(Reply); });
+  });
 }
 
-void TChatController::FinishChatbotTurn(std::uint64_t AGeneration, const std::string& AReply) {
-  if (FIsTerminating || AGeneration != FGeneration) return;  // its chat is gone
+void TChatController::PostToTurn(std::uint64_t AGeneration, std::function<void()> AWork) {
+  std::weak_ptr<std::atomic<bool>> Alive = FAlive;
+  FQueue.Post([this, Alive, AGeneration, Work = std::move(AWork)] {
+    auto Flag = Alive.lock();
+    if (!Flag || !*Flag || FIsTerminating || AGeneration != FGeneration) return;
+    Work();
+  });
+}
+
+void TChatController::FinishChatbotTurn(const std::string& AReply) {
   FView.EvaluateJavaScript(kRemoveLoadingScript);
   if (!AReply.empty()) {
     TChatMessage Reply = CreateChatMessage(kRoleModel, Trim(AReply));

@@ -74,8 +74,8 @@ class TChatController {
   void PostAppend(std::uint64_t AGeneration, TChatMessage AMessage, bool AShow);
   // Ends a turn on the UI thread: indicator gone, AErrorText shown when given, send button back.
   void PostEndTurn(std::uint64_t AGeneration, std::string AErrorText);
-  // Runs on the UI thread with the result of a chatbot turn asked in conversation AGeneration.
-  void FinishChatbotTurn(std::uint64_t AGeneration, const std::string& AReply);
+  // Runs on the UI thread with the result of a chatbot turn whose chat is still open.
+  void FinishChatbotTurn(const std::string& AReply);
 
   TConfig& FConfig;
   IChatView& FView;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/FileHelpers.h"
+#include "core/Paths.h"
 
 namespace kestrill {
 
@@ -39,9 +40,8 @@ std::string BuildDateLine(const std::tm& ANow) {
 }
 
 std::string BuildDocumentBlock(const std::string& AFilePath) {
-  auto Slash = AFilePath.find_last_of("/\\");
-  std::string Name = Slash == std::string::npos ? AFilePath : AFilePath.substr(Slash + 1);
-  return "=== [첨부문서: " + Name + "] ===\r\n" + ReadAllTextAutoEncoding(AFilePath) + "\r\n";
+  return "=== [첨부문서: " + FileNameOfPath(AFilePath) + "] ===\r\n" +
+         ReadAllTextAutoEncoding(AFilePath) + "\r\n";
 }
 
 }  // namespace kestrill

@@ -1,16 +1,12 @@
 #include "view/ViewBridge.h"
 
 #include "core/FileHelpers.h"
+#include "core/Paths.h"
 #include "core/TextUtil.h"
 #include "view/PageText.h"
 
 namespace kestrill {
 namespace {
-
-std::string FileNameOf(const std::string& APath) {
-  auto Slash = APath.find_last_of("/\\");
-  return Slash == std::string::npos ? APath : APath.substr(Slash + 1);
-}
 
 // ".PNG" of "C:/x/photo.PNG" as ".png"; "" without an extension.
 std::string LowerExtensionOf(const std::string& AFileName) {
@@ -32,7 +28,7 @@ void AddMessageToWeb(IChatView& AView, const std::string& AText, const std::stri
   if (AText.empty() && AFilePath.empty()) return;
   const char* Role = IsUser ? "user" : "model";
   if (!AFilePath.empty()) {
-    std::string Name = FileNameOf(AFilePath);
+    std::string Name = FileNameOfPath(AFilePath);
     std::string Ext = LowerExtensionOf(Name);
     if (Ext == ".jpg" || Ext == ".jpeg" || Ext == ".png" || Ext == ".webp") {
       std::string Base64;
