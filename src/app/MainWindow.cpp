@@ -370,4 +370,17 @@ void TfrmMain::SetChatTitle(const std::string& ATitle) {
   lbChatTitle->setText(QString::fromStdString(ATitle));
 }
 
+// Placeholders until the sidebar lands in the window.
+void TfrmMain::SetPromptText(const std::string& AText) {
+  MemoInput->setPlainText(QString::fromStdString(AText));
+  MemoInput->setFocus();
+}
+void TfrmMain::ClearHistoryItems() {}
+void TfrmMain::AddHistoryItem(const std::string&, const std::string&, bool, double) {}
+void TfrmMain::RemoveHistoryItem(const std::string&) {}
+void TfrmMain::SetHistoryItemTitle(const std::string&, const std::string&) {}
+bool TfrmMain::SelectHistoryItem(const std::string&) { return false; }
+void TfrmMain::HideAttachmentPreview() {}
+void TfrmMain::OpenURL(const std::string&) {}
+
 }  // namespace kestrill

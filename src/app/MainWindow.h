@@ -47,6 +47,15 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   int ProviderIndex() const override;
   int ModeIndex() const override;
   void SetChatTitle(const std::string& ATitle) override;
+  void SetPromptText(const std::string& AText) override;
+  void ClearHistoryItems() override;
+  void AddHistoryItem(const std::string& ATitle, const std::string& AFileName, bool AAtTop,
+                      double AFontSize) override;
+  void RemoveHistoryItem(const std::string& AFileName) override;
+  void SetHistoryItemTitle(const std::string& AFileName, const std::string& ATitle) override;
+  bool SelectHistoryItem(const std::string& AFileName) override;
+  void HideAttachmentPreview() override;
+  void OpenURL(const std::string& AUrl) override;
 
   void ReadConfig();
   void WriteConfig();

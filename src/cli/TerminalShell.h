@@ -67,6 +67,14 @@ class TTerminalControls : public IMainControls {
   int ProviderIndex() const override { return FProvider; }
   int ModeIndex() const override { return FMode; }
   void SetChatTitle(const std::string&) override {}
+  void SetPromptText(const std::string& AText) override { FPrompt = AText; }
+  void ClearHistoryItems() override {}
+  void AddHistoryItem(const std::string&, const std::string&, bool, double) override {}
+  void RemoveHistoryItem(const std::string&) override {}
+  void SetHistoryItemTitle(const std::string&, const std::string&) override {}
+  bool SelectHistoryItem(const std::string&) override { return false; }
+  void HideAttachmentPreview() override {}
+  void OpenURL(const std::string&) override {}
 
  private:
   std::string FPrompt;

@@ -50,6 +50,7 @@ void TChatController::PostEndTurn(std::uint64_t AGeneration, std::string AErrorT
     FView.EvaluateJavaScript(kRemoveLoadingScript);
     if (!Error.empty()) AddMessageToWeb(FView, Error, "", false, "");
     FControls.SetSendEnabled(true);
+    AfterTurn();
   });
 }
 
@@ -105,7 +106,7 @@ const TProviderRow kProviderRows[] = {
 }  // namespace
 
 void TChatController::StartAgentTurn() {
-  if (FChatFileState == cfsOpen) FChatFileState = cfsModified;
+  if (FFiles.State == cfsOpen) FFiles.State = cfsModified;
   FTasks->Start([this, History = FChatHistory, Generation = FGeneration](std::stop_token Stop) {
     RunAgentLoop(History, Generation, Stop);
   });

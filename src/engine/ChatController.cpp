@@ -4,6 +4,7 @@
 
 #include "core/Clock.h"
 #include "core/FileHelpers.h"
+#include "core/Paths.h"
 #include "core/TextUtil.h"
 #include "providers/PlainCalls.h"
 #include "view/ChatPage.h"
@@ -25,20 +26,28 @@ std::string NewChatTitle() {
 
 TChatController::TChatController(TConfig& AConfig, IChatView& AView, IUiQueue& AQueue,
                                  IDialogs& ADialogs, IMainControls& AControls)
-    : FConfig(AConfig), FView(AView), FQueue(AQueue), FDialogs(ADialogs), FControls(AControls) {}
+    : FConfig(AConfig),
+      FView(AView),
+      FQueue(AQueue),
+      FDialogs(ADialogs),
+      FControls(AControls),
+      FFiles(GetDataPath()) {}
 
 TChatController::~TChatController() { Shutdown(); }
 
 void TChatController::FormCreate() {
   FChatHistory.clear();
-  FChatFileName.clear();
-  FChatFileState = cfsNew;
+  FFiles.FileName.clear();
+  FFiles.State = cfsNew;
   FControls.SetChatTitle("");
   FControls.SetSendEnabled(false);
   LoadDefaultHTML(FView);
 }
 
-void TChatController::ChatWebBrowserDidFinishLoad() { FControls.SetSendEnabled(true); }
+void TChatController::ChatWebBrowserDidFinishLoad() {
+  FPageLoaded = true;
+  if (!FTurnRunning) FControls.SetSendEnabled(true);
+}
 
 bool TChatController::MemoInputReturnPressed(bool AShiftHeld) {
   if (AShiftHeld) return false;
@@ -66,6 +75,9 @@ void TChatController::btnSendClick() {
   FChatHistory.push_back(User);
   AddMessageToWeb(FView, Prompt, FAttachedFilePath, true, User.MsgID);
   FView.EvaluateJavaScript(kShowLoadingScript);
+  // The file went out with this prompt; the preview must not suggest it goes with the next.
+  if (!FAttachedFilePath.empty()) ClearAttachment();
+  FTurnRunning = true;
 
   switch (FControls.ModeIndex()) {
     case 0:
@@ -78,6 +90,7 @@ void TChatController::btnSendClick() {
       // No mode selected: nothing can answer, so the turn ends at once instead of hanging.
       FView.EvaluateJavaScript(kRemoveLoadingScript);
       FChatHistory.pop_back();
+      FTurnRunning = false;
       FControls.SetSendEnabled(true);
       break;
   }
@@ -110,28 +123,49 @@ void TChatController::FinishChatbotTurn(const std::string& AReply) {
     TChatMessage Reply = CreateChatMessage(kRoleModel, Trim(AReply));
     AddMessageToWeb(FView, Reply.Text, "", false, Reply.MsgID);
     FChatHistory.push_back(std::move(Reply));
-    if (FChatFileState == cfsOpen) FChatFileState = cfsModified;
+    if (FFiles.State == cfsOpen) FFiles.State = cfsModified;
   } else if (!FChatHistory.empty()) {
     FChatHistory.pop_back();  // no reply: the prompt leaves the conversation again
   }
   FControls.SetSendEnabled(true);
-  FAttachedFilePath.clear();
+  AfterTurn();
 }
 
 void TChatController::NewChat() {
+  StopTurn();
   ++FGeneration;
-  FTasks->RequestStop();  // the old chat's turn would be dropped anyway
   FChatHistory.clear();
   FControls.ClearPrompt();
+  // A file chosen before goes away with the preview: nothing is sent that is not shown.
+  ClearAttachment();
+  FPageLoaded = false;
+  FControls.SetSendEnabled(false);  // until the fresh page has loaded
   LoadDefaultHTML(FView);
   FControls.SetChatTitle(NewChatTitle());
-  FChatFileName.clear();
-  FChatFileState = cfsNew;
+  FControls.SelectHistoryItem("");
+  FFiles.FileName.clear();
+  FFiles.Selected = {};
+  FFiles.State = cfsNew;
 }
 
 void TChatController::ClearChatHistory() {
+  StopTurn();
   ++FGeneration;
   kestrill::ClearChatHistory(FChatHistory, FView);
+}
+
+void TChatController::StopTurn() {
+  if (!FTurnRunning) return;
+  FTurnRunning = false;
+  ++FGeneration;  // whatever the turn still posts is dropped
+  FTasks->RequestStop();
+  FView.EvaluateJavaScript(kRemoveLoadingScript);
+  if (FPageLoaded) FControls.SetSendEnabled(true);
+}
+
+void TChatController::ClearAttachment() {
+  FAttachedFilePath.clear();
+  FControls.HideAttachmentPreview();
 }
 
 void TChatController::CopyPageSelection() { FView.EvaluateJavaScript(kCopySelectionScript); }

@@ -13,6 +13,7 @@
 
 #include "core/ChatTypes.h"
 #include "core/Config.h"
+#include "engine/ChatFiles.h"
 #include "engine/Ports.h"
 #include "engine/TaskRunner.h"
 #include "view/ChatView.h"
@@ -34,10 +35,41 @@ class TChatController {
   // Return pressed in the input box (without Shift): sends when the button is enabled.
   // Returns true when the key was consumed (no line break is inserted).
   bool MemoInputReturnPressed(bool AShiftHeld);
-  // New-chat button: an empty conversation on a freshly loaded page titled with the time.
+  // An empty conversation on a freshly loaded page titled with the time; the chat left is not
+  // saved here (see sbNewChatClick).
   void NewChat();
   // Ctrl+Delete.
   void ClearChatHistory();
+
+  // --- Saved chats (the window's sidebar, menus and page links) ---
+  // The window is first shown: the sidebar is filled from the catalogue.
+  void FormShow();
+  // New-chat button: the open chat is saved, then a new one starts.
+  void sbNewChatClick();
+  // A sidebar item was selected: the chat left is saved, the chat of AFileName opened.
+  void ListBoxHistoryChange(const std::string& AFileName, const std::string& AItemTitle);
+  // The chat item menu; AFileName is the target item's file ("" without a target).
+  void MenuItemReRunClick(const std::string& AFileName);
+  void MenuItemEditClick(const std::string& AFileName, const std::string& AItemTitle);
+  void MenuItemDeleteClick(const std::string& AFileName, const std::string& AItemTitle);
+  void MenuItemOpenClick(const std::string& AFileName);
+  // A prompt file was chosen in the open dialog: a new chat starts with its text typed in.
+  void OpenPromptFile(const std::string& APath);
+  // Ctrl+S: the open chat is saved and continues on its file.
+  void MenuSaveChatClick();
+  // The page asks to navigate ("chatui://edit/ID", "chatui://delete/ID").
+  void ChatWebBrowserShouldStartLoadWithRequest(const std::string& AUrl);
+  // The window is about to close: the running turn is stopped (waited for at most ATimeout),
+  // then the open chat is saved. False when the save failed and the user chose to stay.
+  bool FormCloseQuery(std::chrono::milliseconds ATimeout = std::chrono::milliseconds(1000));
+  // Replaces the conversation and the page with what AFileName holds (nothing when it is
+  // missing; a file that cannot be read is reported and changes nothing).
+  void LoadHistoryFromFile(const std::string& AFileName);
+  // Opens a chat file, whether the catalogue lists it or not (the terminal's --chat).
+  void OpenChat(const std::string& AFileName, const std::string& ATitle);
+
+  // Attachments: the window shows the preview, the engine keeps the path.
+  void ClearAttachment();
   // Ctrl+C when the focus is not in a text box.
   void CopyPageSelection();
   // The window is closing: late results are dropped from now on, the running task is cancelled
@@ -47,8 +79,12 @@ class TChatController {
   void SetAttachedFilePath(std::string APath) { FAttachedFilePath = std::move(APath); }
   const std::string& AttachedFilePath() const { return FAttachedFilePath; }
   const TChatHistory& ChatHistory() const { return FChatHistory; }
-  TChatFileState ChatFileState() const { return FChatFileState; }
-  void SetChatFileState(TChatFileState AState) { FChatFileState = AState; }
+  TChatFileState ChatFileState() const { return FFiles.State; }
+  void SetChatFileState(TChatFileState AState) { FFiles.State = AState; }
+  const std::string& ChatFileName() const { return FFiles.FileName; }
+  TChatFiles& Files() { return FFiles; }
+  // True from a send until its turn has ended or was stopped.
+  bool TurnRunning() const { return FTurnRunning; }
   bool IsTerminating() const { return FIsTerminating; }
   // True while a background task runs or waits (tests and the terminal wait on it).
   bool Busy() const { return FTasks->Busy(); }
@@ -76,7 +112,23 @@ class TChatController {
   void PostEndTurn(std::uint64_t AGeneration, std::string AErrorText);
   // Runs on the UI thread with the result of a chatbot turn whose chat is still open.
   void FinishChatbotTurn(const std::string& AReply);
-
+  // On the UI thread when a turn has ended however it ended: the chat is saved so a crash
+  // later loses nothing.
+  void AfterTurn();
+  // Stops a running turn: its late results land nowhere, the indicator goes, the send button
+  // comes back.
+  void StopTurn();
+  // SaveAll: saves the open chat; a chat saved for the first time gets its sidebar item at the
+  // top. False (and the user told) when the save failed.
+  bool SaveAll();
+  // Leaves the open chat: saves it as its state requires. False when that failed (the user is
+  // told and the chat stays).
+  bool SaveBeforeLeaving(bool& AWasNewWithMessages);
+  // Adds or removes what a save changed in the sidebar and reports a failure.
+  bool ApplySave(const TSaveResult& AResult, bool AMakeItem);
+  // After an edit or a delete in the page: saves and draws the page again.
+  void SaveAndRedraw();
+  double ItemFontSize(double ADefault) const;
   TConfig& FConfig;
   IChatView& FView;
   IUiQueue& FQueue;
@@ -84,9 +136,10 @@ class TChatController {
   IMainControls& FControls;
 
   TChatHistory FChatHistory;
-  TChatFileState FChatFileState = cfsNew;
-  std::string FChatFileName;
+  TChatFiles FFiles;
   std::string FAttachedFilePath;
+  bool FTurnRunning = false;
+  bool FPageLoaded = false;
   std::atomic<bool> FIsTerminating{false};
   // Bumped whenever the open conversation is replaced, so a turn's late result can tell that
   // its chat is gone and is dropped instead of landing in another one.

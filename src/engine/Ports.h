@@ -40,6 +40,22 @@ class IMainControls {
   virtual int ProviderIndex() const = 0;  // 0 Gemini, 1 ChatGPT, 2 Claude, 3 DeepSeek, 4 Ollama
   virtual int ModeIndex() const = 0;      // 0 chatbot, 1 agent
   virtual void SetChatTitle(const std::string& ATitle) = 0;
+  virtual void SetPromptText(const std::string& AText) = 0;  // also gives it the focus
+
+  // The history sidebar. An item shows a chat's title and carries its file, by which it is found.
+  virtual void ClearHistoryItems() = 0;
+  virtual void AddHistoryItem(const std::string& ATitle, const std::string& AFileName, bool AAtTop,
+                              double AFontSize) = 0;
+  virtual void RemoveHistoryItem(const std::string& AFileName) = 0;
+  virtual void SetHistoryItemTitle(const std::string& AFileName, const std::string& ATitle) = 0;
+  // Selects the item of AFileName (none for "") without raising the open-chat event; true when
+  // it was not the selected item before.
+  virtual bool SelectHistoryItem(const std::string& AFileName) = 0;
+
+  // The attachment preview goes and the attach button looks unattached again.
+  virtual void HideAttachmentPreview() = 0;
+  // Hands a file or an address to the system to open with its associated program.
+  virtual void OpenURL(const std::string& AUrl) = 0;
 };
 
 }  // namespace kestrill

@@ -66,10 +66,46 @@ class TFakeControls : public IMainControls {
   int ProviderIndex() const override { return Provider; }
   int ModeIndex() const override { return Mode; }
   void SetChatTitle(const std::string& ATitle) override { Title = ATitle; }
+  void SetPromptText(const std::string& AText) override { Prompt = AText; }
+
+  // The sidebar as a list of items, top first.
+  struct TItem {
+    std::string Title, FileName;
+    double FontSize;
+  };
+  void ClearHistoryItems() override { Items.clear(); }
+  void AddHistoryItem(const std::string& ATitle, const std::string& AFileName, bool AAtTop,
+                      double AFontSize) override {
+    Items.insert(AAtTop ? Items.begin() : Items.end(), TItem{ATitle, AFileName, AFontSize});
+  }
+  void RemoveHistoryItem(const std::string& AFileName) override {
+    std::erase_if(Items, [&](const TItem& I) { return I.FileName == AFileName; });
+    if (Selected == AFileName) Selected.clear();
+  }
+  void SetHistoryItemTitle(const std::string& AFileName, const std::string& ATitle) override {
+    for (TItem& I : Items)
+      if (I.FileName == AFileName) I.Title = ATitle;
+  }
+  bool SelectHistoryItem(const std::string& AFileName) override {
+    bool Changed = Selected != AFileName;
+    Selected = AFileName;
+    return Changed;
+  }
+  void HideAttachmentPreview() override { ++PreviewHidden; }
+  void OpenURL(const std::string& AUrl) override { Opened.push_back(AUrl); }
+  std::vector<std::string> ItemFiles() const {
+    std::vector<std::string> Out;
+    for (const TItem& I : Items) Out.push_back(I.FileName);
+    return Out;
+  }
 
   std::string Prompt, Title = "(designed)";
   bool Send = true;
   int Provider = 1, Mode = 0;
+  std::vector<TItem> Items;
+  std::string Selected;
+  int PreviewHidden = 0;
+  std::vector<std::string> Opened;
 };
 
 }  // namespace kestrill::testing

@@ -22,6 +22,12 @@ std::string UseFreshHome() {
   return Home;
 }
 
+std::string UseFreshDataFolder() {
+  std::string Home = UseFreshHome();
+  std::filesystem::create_directories(Home + "/Documents/Kestrill");
+  return Home;
+}
+
 void WriteTestFile(const std::string& APath, const std::string& ABytes) {
   std::filesystem::create_directories(std::filesystem::path(APath).parent_path());
   std::ofstream Out(APath, std::ios::binary | std::ios::trunc);

@@ -12,6 +12,9 @@ std::string MakeTempFolder();
 // Points HOME at a fresh folder, clears the XDG overrides and returns the new HOME.
 std::string UseFreshHome();
 
+// UseFreshHome, with the data folder (HOME/Documents/Kestrill) made; returns the new HOME.
+std::string UseFreshDataFolder();
+
 // Writes ABytes to APath (creating parent folders); throws on failure.
 void WriteTestFile(const std::string& APath, const std::string& ABytes);
 

@@ -26,7 +26,7 @@ const std::string kArgs = R"({"ticker":"005930.KS","date_range":"5d","interval":
 
 class AgentLoopTest : public ::testing::Test {
  protected:
-  std::string Dir = MakeTempFolder();
+  std::string Dir = UseFreshDataFolder();
   TConfig Config{Dir + "/Kestrill.Ini"};
   TFakeHttpServer Provider, Yahoo;
   TRecordingView View;

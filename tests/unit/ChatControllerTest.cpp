@@ -17,7 +17,7 @@ namespace {
 
 class ChatControllerTest : public ::testing::Test {
  protected:
-  std::string Dir = MakeTempFolder();
+  std::string Dir = UseFreshDataFolder();
   TConfig Config{Dir + "/Kestrill.Ini"};
   TFakeHttpServer Server;
   TRecordingView View;

@@ -1,0 +1,172 @@
+#include "engine/ChatFiles.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "core/Clock.h"
+#include "core/FileIO.h"
+#include "core/Paths.h"
+#include "storage/HistoryFile.h"
+
+namespace kestrill {
+namespace {
+
+bool Exists(const std::string& APath) {
+  std::error_code Ec;
+  return std::filesystem::exists(APath, Ec);
+}
+
+// Moves a file we could not read out of the way ("name.broken-yyyymmddhhnnss"), so nothing we
+// write replaces what it held. Returns the new path, or "" when it could not be moved.
+std::string MoveAside(const std::string& APath, const std::string& AStamp) {
+  std::string Target = APath + ".broken-" + AStamp;
+  for (int N = 2; Exists(Target); ++N) Target = APath + ".broken-" + AStamp + "-" + std::to_string(N);
+  std::error_code Ec;
+  std::filesystem::rename(APath, Target, Ec);
+  return Ec ? std::string() : Target;
+}
+
+}  // namespace
+
+std::string SaveFailedText(const std::string& APath, const std::string& AReason) {
+  std::string_view Reason = AReason;
+  // Write errors start with the path, which the message already names.
+  if (Reason.substr(0, APath.size() + 2) == APath + ": ") Reason.remove_prefix(APath.size() + 2);
+  return "채팅 파일을 저장하지 못했습니다.\r\n[" + APath + "]\r\n" + std::string(Reason);
+}
+
+TChatFiles::TChatFiles(std::string ADataFolder, TClock AClock)
+    : FDataFolder(std::move(ADataFolder)), FClock(std::move(AClock)) {}
+
+std::string TChatFiles::CatalogueFilePath() const {
+  return JoinPath(FDataFolder, kChatFileListName);
+}
+
+std::tm TChatFiles::Now() const { return FClock ? FClock() : LocalNow(); }
+
+std::string TChatFiles::TimeStampNow() const { return FormatTimeStamp(Now()); }
+
+int TChatFiles::GetChatFileIndex(const std::string& AFileName) const {
+  const auto& L = FCatalogue.Entries;
+  for (std::size_t I = 0; I < L.size(); ++I)
+    if (L[I].FileName == AFileName) return static_cast<int>(I);
+  return -1;
+}
+
+TChatFile TChatFiles::EntryOf(const std::string& AFileName) const {
+  int I = GetChatFileIndex(AFileName);
+  if (I >= 0) return FCatalogue.Entries[static_cast<std::size_t>(I)];
+  return TChatFile{AFileName, FileNameOfPath(AFileName), ""};
+}
+
+std::string TChatFiles::LoadChatFileList() {
+  const std::string Path = CatalogueFilePath();
+  TJsonFileRead Read = ReadChatJsonFile(Path);
+  if (Read.Status == TJsonFileStatus::Missing) return "";
+  if (Read.Status == TJsonFileStatus::Ok && !Read.Value.is_array()) {
+    Read.Status = TJsonFileStatus::Broken;
+    Read.Error = "최상위가 배열이 아닙니다.";
+  }
+  if (Read.Status == TJsonFileStatus::Broken) {
+    std::string Kept = MoveAside(Path, TimeStampNow());
+    std::string Text = "채팅 목록 파일을 읽을 수 없습니다.\r\n[" + Path + "]\r\n" + Read.Error;
+    if (!Kept.empty()) Text += "\r\n원래 파일은 [" + Kept + "] 로 보관했습니다.";
+    return Text;
+  }
+  FCatalogue = ReadCatalogueDocument(Read.Value);
+  SortNewestFirst(FCatalogue.Entries);
+  FLoadedCount = FCatalogue.Entries.size();
+  return "";
+}
+
+std::vector<TChatFile> TChatFiles::LoadedEntriesToShow(int AMax) const {
+  std::vector<TChatFile> Out;
+  const std::size_t Max = static_cast<std::size_t>(std::max(AMax, 1));
+  for (std::size_t I = 0; I < FLoadedCount && I < FCatalogue.Entries.size() && Out.size() < Max;
+       ++I)
+    if (IsListable(FCatalogue.Entries[I])) Out.push_back(FCatalogue.Entries[I]);
+  return Out;
+}
+
+std::string TChatFiles::SaveChatFileList() {
+  const std::string Path = CatalogueFilePath();
+  try {
+    WriteFileAtomic(Path, FormatCatalogue(FCatalogue));
+  } catch (const EFileWriteError& E) {
+    std::string Text = SaveFailedText(Path, E.what());
+    return Text.replace(0, std::string_view("채팅 파일을").size(), "채팅 목록 파일을");
+  }
+  return "";
+}
+
+std::string TChatFiles::GetHistoryFilePath() const {
+  if (State != cfsNew) return FileName;
+  const std::string Stamp = TimeStampNow();
+  std::string Path = JoinPath(FDataFolder, Stamp + ".json");
+  // Two chats saved within one second would otherwise share a name and the second would
+  // replace the first.
+  for (int N = 2; Exists(Path) || GetChatFileIndex(Path) >= 0; ++N)
+    Path = JoinPath(FDataFolder, Stamp + "-" + std::to_string(N) + ".json");
+  return Path;
+}
+
+std::string TChatFiles::WriteHistory(const std::string& APath, const TChatHistory& AHistory) {
+  if (APath.empty()) return SaveFailedText(APath, "파일 이름이 없습니다.");
+  if (APath == FUnreadableFile && Exists(APath)) {
+    if (MoveAside(APath, TimeStampNow()).empty())
+      return SaveFailedText(APath, "읽을 수 없던 원래 파일을 보관하지 못해 덮어쓰지 않았습니다.");
+  }
+  try {
+    WriteFileAtomic(APath, FormatHistoryFile(AHistory));
+  } catch (const EFileWriteError& E) {
+    return SaveFailedText(APath, E.what());
+  }
+  if (APath == FUnreadableFile) FUnreadableFile.clear();
+  return "";
+}
+
+TSaveResult TChatFiles::SaveChat(const TChatHistory& AHistory, bool AWriteEmpty) {
+  TSaveResult R;
+  if (State == cfsOpen) return R;
+  if (AHistory.empty() && (State == cfsNew || !AWriteEmpty)) return R;
+  const std::string Path = GetHistoryFilePath();
+  R.Error = WriteHistory(Path, AHistory);
+  if (!R.Ok()) return R;
+  R.Entry.FileName = Path;
+  R.Entry.LastModified = TimeStampNow();
+  if (State == cfsNew) {
+    R.Entry.Title = AHistory.empty() ? "" : TitleFromText(AHistory.front().Text);
+    AddEntry(R.Entry);
+    R.AddedEntry = true;
+  } else {
+    Selected.FileName = Path;
+    Selected.LastModified = R.Entry.LastModified;
+    if (Selected.Title.empty()) Selected.Title = EntryOf(Path).Title;
+    int Index = GetChatFileIndex(Path);
+    if (Index >= 0) {
+      ReplaceEntry(Index, Selected);  // the entry keeps its title
+    } else {
+      // A chat whose entry is gone (or that was opened from elsewhere) is listed again.
+      AddEntry(Selected);
+      R.AddedEntry = true;
+    }
+    R.Entry = Selected;
+  }
+  R.Error = SaveChatFileList();
+  return R;
+}
+
+void TChatFiles::RemoveEntry(int AIndex) {
+  auto& L = FCatalogue.Entries;
+  if (AIndex < 0 || static_cast<std::size_t>(AIndex) >= L.size()) return;
+  L.erase(L.begin() + AIndex);
+  if (static_cast<std::size_t>(AIndex) < FLoadedCount) --FLoadedCount;
+}
+
+void TChatFiles::ReplaceEntry(int AIndex, const TChatFile& AEntry) {
+  auto& L = FCatalogue.Entries;
+  if (AIndex < 0 || static_cast<std::size_t>(AIndex) >= L.size()) return;
+  L[static_cast<std::size_t>(AIndex)] = AEntry;
+}
+
+}  // namespace kestrill

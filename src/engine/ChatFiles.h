@@ -1,0 +1,85 @@
+// The open chat against its file, and the catalogue of saved chats: where a chat is written,
+// the save rules of each state, and the catalogue file. No window: the controller shows the
+// results.
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/ChatTypes.h"
+#include "storage/Catalogue.h"
+#include "storage/ChatJson.h"
+
+namespace kestrill {
+
+// What one save did. A chat file can be written while the catalogue write fails; then Entry is
+// filled and Error says what failed.
+struct TSaveResult {
+  TChatFile Entry;          // empty when no chat file was written
+  bool AddedEntry = false;  // the catalogue got a new entry for this chat
+  std::string Error;        // Korean, naming the file; empty on success
+  bool Ok() const { return Error.empty(); }
+};
+
+class TChatFiles {
+ public:
+  using TClock = std::function<std::tm()>;
+  explicit TChatFiles(std::string ADataFolder, TClock AClock = nullptr);
+
+  // The open chat.
+  TChatFileState State = cfsNew;
+  std::string FileName;
+  TChatFile Selected;  // the open chat's catalogue entry
+
+  const std::string& DataFolder() const { return FDataFolder; }
+  std::string CatalogueFilePath() const;
+  const std::vector<TChatFile>& List() const { return FCatalogue.Entries; }
+  int GetChatFileIndex(const std::string& AFileName) const;
+  // The entry of AFileName, or one made of the file name alone when the catalogue has none.
+  TChatFile EntryOf(const std::string& AFileName) const;
+  // "yyyymmddhhnnss" of the clock now.
+  std::string TimeStampNow() const;
+  std::tm Now() const;
+  void SetClock(TClock AClock) { FClock = std::move(AClock); }
+
+  // Reads the whole catalogue, newest first. A file that cannot be read is moved aside so the
+  // next save cannot overwrite it; the Korean message returned says where (empty when fine).
+  std::string LoadChatFileList();
+  // The entries the sidebar shows: listable ones, newest first, at most AMax (at least 1) of the
+  // loaded entries; entries added since start are not among them (they have their own items).
+  std::vector<TChatFile> LoadedEntriesToShow(int AMax) const;
+  // Writes the catalogue; the Korean error text, empty on success.
+  std::string SaveChatFileList();
+
+  // Where the open chat is written: its file, or for a new chat a new file named after the
+  // time, with "-2", "-3"... added when that name is taken.
+  std::string GetHistoryFilePath() const;
+  // Saves the open chat as its state requires (new: a new file and catalogue entry; modified:
+  // rewrites its file and the entry's time; open: nothing). The state is not changed here.
+  // AWriteEmpty writes an empty conversation of a modified chat as "[]" instead of keeping the
+  // file as it was.
+  TSaveResult SaveChat(const TChatHistory& AHistory, bool AWriteEmpty = false);
+
+  void AddEntry(const TChatFile& AEntry) { FCatalogue.Entries.push_back(AEntry); }
+  void RemoveEntry(int AIndex);
+  void ReplaceEntry(int AIndex, const TChatFile& AEntry);
+
+  // A chat file that could not be read when opened: it is moved aside before being overwritten.
+  void MarkUnreadable(const std::string& AFileName) { FUnreadableFile = AFileName; }
+
+ private:
+  std::string WriteHistory(const std::string& APath, const TChatHistory& AHistory);
+
+  std::string FDataFolder;
+  TClock FClock;
+  TCatalogueData FCatalogue;
+  std::size_t FLoadedCount = 0;  // entries that came from the file, at the front of the list
+  std::string FUnreadableFile;
+};
+
+// "채팅 파일을 저장하지 못했습니다." with the file and the reason.
+std::string SaveFailedText(const std::string& APath, const std::string& AReason);
+
+}  // namespace kestrill

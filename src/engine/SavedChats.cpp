@@ -1,0 +1,323 @@
+// The controller's saved-chat commands: opening, saving, re-running, renaming and deleting
+// chats, the page's edit and delete links, and the save at close.
+#include <filesystem>
+
+#include "core/FileHelpers.h"
+#include "core/TextUtil.h"
+#include "engine/ChatController.h"
+#include "storage/HistoryFile.h"
+#include "view/PageCommands.h"
+#include "view/ViewBridge.h"
+
+namespace kestrill {
+namespace {
+
+constexpr char kNoChatSelected[] = "선택된 채팅 파일이 없습니다.";
+
+bool FileExists(const std::string& APath) {
+  std::error_code Ec;
+  return !APath.empty() && std::filesystem::is_regular_file(APath, Ec);
+}
+
+std::string MissingFileText(const std::string& APath) { return APath + " 파일이 존재하지 않습니다."; }
+
+}  // namespace
+
+double TChatController::ItemFontSize(double ADefault) const {
+  return FConfig.Read(keys::FontSize, ADefault);
+}
+
+void TChatController::FormShow() {
+  std::string Error = FFiles.LoadChatFileList();
+  FControls.ClearHistoryItems();
+  const double Size = ItemFontSize(12);
+  for (const TChatFile& E : FFiles.LoadedEntriesToShow(FConfig.Read(keys::MaxFileCount, 30)))
+    FControls.AddHistoryItem(E.Title, E.FileName, false, Size);
+  if (!Error.empty()) FDialogs.AlaramMessage(Error);
+}
+
+bool TChatController::ApplySave(const TSaveResult& AResult, bool AMakeItem) {
+  if (AMakeItem && AResult.AddedEntry)
+    FControls.AddHistoryItem(AResult.Entry.Title, AResult.Entry.FileName, true, ItemFontSize(12));
+  if (!AResult.Ok()) FDialogs.AlaramMessage(AResult.Error);
+  return AResult.Ok();
+}
+
+bool TChatController::SaveAll() {
+  if (FFiles.State == cfsNew && FChatHistory.empty()) return true;
+  if (FFiles.State == cfsOpen) return true;
+  const bool WasNew = FFiles.State == cfsNew;
+  TSaveResult R = FFiles.SaveChat(FChatHistory);
+  ApplySave(R, true);
+  if (WasNew && !R.Entry.FileName.empty()) {
+    // The chat continues on the file just written. If only the catalogue failed, the chat
+    // stays modified so the next save writes both again.
+    FFiles.FileName = R.Entry.FileName;
+    FFiles.Selected = R.Entry;
+    FFiles.State = cfsModified;
+    FControls.SelectHistoryItem(R.Entry.FileName);
+  }
+  return R.Ok();
+}
+
+void TChatController::MenuSaveChatClick() {
+  if (SaveAll() && !(FFiles.State == cfsNew && FChatHistory.empty())) FFiles.State = cfsOpen;
+}
+
+void TChatController::AfterTurn() {
+  FTurnRunning = false;
+  if (!FChatHistory.empty()) MenuSaveChatClick();
+}
+
+void TChatController::sbNewChatClick() {
+  StopTurn();
+  if (!SaveAll()) return;  // the user was told; the chat stays so nothing is lost
+  NewChat();
+}
+
+bool TChatController::SaveBeforeLeaving(bool& AWasNewWithMessages) {
+  AWasNewWithMessages = false;
+  if (FFiles.State == cfsNew && FChatHistory.empty()) return true;
+  const bool WasNew = FFiles.State == cfsNew;
+  TSaveResult R = FFiles.SaveChat(FChatHistory);
+  if (!R.Ok()) {
+    if (WasNew && !R.Entry.FileName.empty()) {
+      // The chat file exists but its entry did not reach the catalogue: it is listed now and
+      // the catalogue is written again with the next save.
+      FControls.AddHistoryItem(R.Entry.Title, R.Entry.FileName, true, ItemFontSize(12));
+      FDialogs.AlaramMessage(R.Error);
+      return true;
+    }
+    FDialogs.AlaramMessage(R.Error);
+    return false;
+  }
+  AWasNewWithMessages = WasNew && R.AddedEntry;
+  if (!WasNew && R.AddedEntry)
+    FControls.AddHistoryItem(R.Entry.Title, R.Entry.FileName, true, ItemFontSize(12));
+  return true;
+}
+
+void TChatController::ListBoxHistoryChange(const std::string& AFileName,
+                                           const std::string& AItemTitle) {
+  if (AFileName.empty()) return;
+  OpenChat(AFileName, AItemTitle);
+}
+
+void TChatController::OpenChat(const std::string& AFileName, const std::string& ATitle) {
+  StopTurn();
+  bool WasNewWithMessages = false;
+  const std::string LeftFile = FFiles.FileName;
+  if (!SaveBeforeLeaving(WasNewWithMessages)) {
+    // Staying in the chat that could not be saved: the sidebar points at it again.
+    FControls.SelectHistoryItem(LeftFile);
+    return;
+  }
+  TChatFile Left = WasNewWithMessages ? FFiles.List().back() : TChatFile{};
+  FControls.SetChatTitle(ATitle);
+  ++FGeneration;
+  FChatHistory.clear();
+  FControls.ClearPrompt();
+  FView.EvaluateJavaScript(kClearPageScript);
+  LoadHistoryFromFile(AFileName);
+  FFiles.FileName = AFileName;
+  FFiles.State = cfsOpen;
+  FFiles.Selected = FFiles.EntryOf(AFileName);
+  if (WasNewWithMessages) {
+    // The chat left has a catalogue entry now but no item; it gets one once this handler has
+    // returned (a selection change must not change the list under the event).
+    std::weak_ptr<std::atomic<bool>> Alive = FAlive;
+    FQueue.Post([this, Alive, Left] {
+      auto Flag = Alive.lock();
+      if (!Flag || !*Flag) return;
+      FControls.AddHistoryItem(Left.Title, Left.FileName, true, ItemFontSize(10));
+    });
+  }
+}
+
+void TChatController::LoadHistoryFromFile(const std::string& AFileName) {
+  TJsonFileRead Read = ReadChatJsonFile(AFileName);
+  if (Read.Status == TJsonFileStatus::Missing) return;
+  if (Read.Status == TJsonFileStatus::Ok && !Read.Value.is_array()) {
+    Read.Status = TJsonFileStatus::Broken;
+    Read.Error = "최상위가 배열이 아닙니다.";
+  }
+  if (Read.Status == TJsonFileStatus::Broken) {
+    FFiles.MarkUnreadable(AFileName);
+    FDialogs.AlaramMessage("채팅 파일을 읽을 수 없습니다.\r\n[" + AFileName + "]\r\n" + Read.Error);
+    return;
+  }
+  THistoryRead History = ReadHistoryDocument(Read.Value);
+  FView.EvaluateJavaScript(kClearPageScript);
+  FChatHistory = std::move(History.Messages);
+  for (const TChatMessage& M : FChatHistory)
+    AddMessageToWeb(FView, M.Text, M.AttachedFilePath, M.Role == kRoleUser, M.MsgID);
+}
+
+void TChatController::MenuItemReRunClick(const std::string& AFileName) {
+  if (AFileName.empty()) return;
+  const TChatFile Entry = FFiles.EntryOf(AFileName);
+  if (FControls.SelectHistoryItem(AFileName)) OpenChat(AFileName, Entry.Title);
+  if (!FileExists(AFileName)) {
+    FDialogs.AlaramMessage(MissingFileText(AFileName));
+    return;
+  }
+  TJsonFileRead Read = ReadChatJsonFile(AFileName);
+  if (Read.Status != TJsonFileStatus::Ok || !Read.Value.is_array()) {
+    FDialogs.AlaramMessage("채팅 파일을 읽을 수 없습니다.\r\n[" + AFileName + "]\r\n" + Read.Error);
+    return;
+  }
+  if (Read.Value.empty()) {
+    FDialogs.AlaramMessage("다시 실행할 프롬프트가 없습니다.");
+    return;
+  }
+  auto Edited = FDialogs.EditText(FirstPromptOf(Read.Value));
+  // A blank prompt would send nothing and leave the chat empty: treated as a cancel.
+  if (!Edited || Trim(*Edited).empty()) return;
+  StopTurn();
+  ++FGeneration;
+  FChatHistory.clear();
+  FControls.SetPromptText(*Edited);
+  FFiles.FileName = AFileName;
+  FFiles.State = cfsModified;
+  FFiles.Selected = FFiles.EntryOf(AFileName);
+  FView.EvaluateJavaScript(kClearPageScript);
+  ClearAttachment();  // the preview goes, and with it the file: nothing hidden is sent
+  btnSendClick();
+}
+
+void TChatController::MenuItemEditClick(const std::string& AFileName,
+                                        const std::string& AItemTitle) {
+  if (AFileName.empty()) return;
+  auto Edited = FDialogs.EditText(AItemTitle);
+  // A blank title would make the chat vanish from the list: treated as a cancel.
+  if (!Edited || Trim(*Edited).empty()) return;
+  int Index = FFiles.GetChatFileIndex(AFileName);
+  if (Index < 0) return;
+  FControls.SetHistoryItemTitle(AFileName, *Edited);
+  FFiles.ReplaceEntry(Index, TChatFile{AFileName, *Edited, FFiles.TimeStampNow()});
+  if (AFileName == FFiles.FileName) {
+    FControls.SetChatTitle(*Edited);
+    FFiles.Selected.Title = *Edited;
+  }
+  if (std::string Error = FFiles.SaveChatFileList(); !Error.empty()) FDialogs.AlaramMessage(Error);
+}
+
+void TChatController::MenuItemDeleteClick(const std::string& AFileName,
+                                          const std::string& AItemTitle) {
+  if (AFileName.empty()) {
+    FDialogs.AlaramMessage(kNoChatSelected);
+    return;
+  }
+  if (!FDialogs.ConfirmYesNo("다음 채팅 파일을 삭제하시겠습니까?\r\n[" + AItemTitle + "]")) return;
+  std::error_code Ec;
+  std::filesystem::remove(AFileName, Ec);  // a file already gone is fine
+  int Index = FFiles.GetChatFileIndex(AFileName);
+  if (Index < 0) {
+    FDialogs.AlaramMessage(kNoChatSelected);
+  } else {
+    FFiles.RemoveEntry(Index);
+    if (AFileName == FFiles.FileName) NewChat();  // the deleted chat is not saved again
+    if (std::string Error = FFiles.SaveChatFileList(); !Error.empty())
+      FDialogs.AlaramMessage(Error);
+  }
+  FControls.RemoveHistoryItem(AFileName);
+}
+
+void TChatController::MenuItemOpenClick(const std::string& AFileName) {
+  if (AFileName.empty()) return;
+  if (FileExists(AFileName))
+    FControls.OpenURL(AFileName);
+  else
+    FDialogs.AlaramMessage(MissingFileText(AFileName));
+}
+
+void TChatController::OpenPromptFile(const std::string& APath) {
+  sbNewChatClick();
+  if (FFiles.State != cfsNew || !FChatHistory.empty()) return;  // the old chat could not be saved
+  try {
+    FControls.SetPromptText(ReadAllTextAutoEncoding(APath));
+  } catch (const EFileReadError& E) {
+    FDialogs.AlaramMessage(E.what());
+  }
+}
+
+void TChatController::ChatWebBrowserShouldStartLoadWithRequest(const std::string& AUrl) {
+  auto Command = ParsePageCommand(AUrl);
+  if (!Command) return;
+  if (Command->Action == "delete") {
+    if (!FDialogs.ConfirmYesNo("이 메시지를 대화 기록에서 삭제하시겠습니까?")) return;
+    for (auto It = FChatHistory.rbegin(); It != FChatHistory.rend(); ++It) {
+      if (It->MsgID == Command->Target) {
+        FChatHistory.erase(std::next(It).base());
+        FFiles.State = cfsModified;
+        break;
+      }
+    }
+    if (FFiles.State == cfsModified) SaveAndRedraw();
+  } else if (Command->Action == "edit") {
+    for (TChatMessage& M : FChatHistory) {
+      if (M.MsgID != Command->Target) continue;
+      auto Edited = FDialogs.EditText(M.Text);
+      if (!Edited) return;
+      M.Text = *Edited;
+      FFiles.State = cfsModified;
+      SaveAndRedraw();
+      return;
+    }
+  }
+}
+
+void TChatController::SaveAndRedraw() {
+  if (FTurnRunning) {
+    // The turn saves the chat when it ends; until then the page shows the change.
+    RefreshChatUI(FView, FChatHistory);
+    FView.EvaluateJavaScript(kShowLoadingScript);
+    return;
+  }
+  if (FFiles.FileName.empty()) {
+    // A chat never saved stays new until it has a file; with messages it gets one now, as the
+    // save command would give it.
+    FFiles.State = cfsNew;
+    if (FChatHistory.empty() || !SaveAll() || FFiles.FileName.empty()) {
+      RefreshChatUI(FView, FChatHistory);
+      return;
+    }
+    FFiles.State = cfsOpen;
+  } else {
+    // The user asked for this change: even a chat emptied by it is written ("[]").
+    TSaveResult R = FFiles.SaveChat(FChatHistory, /*AWriteEmpty=*/true);
+    if (!ApplySave(R, true)) {
+      RefreshChatUI(FView, FChatHistory);  // the page shows what memory holds
+      return;
+    }
+    FFiles.State = cfsOpen;
+  }
+  LoadHistoryFromFile(FFiles.FileName);
+}
+
+bool TChatController::FormCloseQuery(std::chrono::milliseconds ATimeout) {
+  FIsTerminating = true;
+  ++FGeneration;
+  FTasks->RequestStop();
+  FTasks->WaitIdle(ATimeout);
+  if (FChatHistory.empty()) return true;
+  TSaveResult R = FFiles.SaveChat(FChatHistory);
+  if (R.Ok()) return true;
+  if (FDialogs.ConfirmYesNo(R.Error + "\r\n\r\n저장하지 않고 닫으시겠습니까?")) return true;
+  // The user stays: the window works on as before, the stopped turn's results stay dropped.
+  FIsTerminating = false;
+  if (!R.Entry.FileName.empty() && FFiles.State == cfsNew) {
+    FFiles.FileName = R.Entry.FileName;
+    FFiles.Selected = R.Entry;
+    FFiles.State = cfsModified;
+    FControls.AddHistoryItem(R.Entry.Title, R.Entry.FileName, true, ItemFontSize(12));
+  }
+  if (FTurnRunning) {
+    FTurnRunning = false;
+    FView.EvaluateJavaScript(kRemoveLoadingScript);
+  }
+  if (FPageLoaded) FControls.SetSendEnabled(true);
+  return false;
+}
+
+}  // namespace kestrill

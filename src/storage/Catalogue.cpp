@@ -1,0 +1,55 @@
+#include "storage/Catalogue.h"
+
+#include <algorithm>
+
+#include "core/TextEncoding.h"
+#include "core/TextUtil.h"
+#include "storage/ChatJson.h"
+
+namespace kestrill {
+namespace {
+
+bool ReadMember(const TJson& AObject, const char* AName, std::string& AOut) {
+  auto It = AObject.find(AName);
+  if (It == AObject.end() || It->is_null()) return true;
+  if (!It->is_string()) return false;
+  AOut = It->get<std::string>();
+  return true;
+}
+
+}  // namespace
+
+std::string FormatCatalogue(const TCatalogueData& AData) {
+  TChatJsonWriter W;
+  for (const TChatFile& E : AData.Entries) {
+    W.BeginObject();
+    W.Member("filename", E.FileName);
+    W.Member("title", Utf16Prefix(E.Title, 80));
+    W.Member("lastModified", E.LastModified);
+    W.EndObject();
+  }
+  for (const TJson& U : AData.Unreadable) W.Element(U);
+  return W.Finish();
+}
+
+TCatalogueData ReadCatalogueDocument(const TJson& ADocument) {
+  TCatalogueData R;
+  if (!ADocument.is_array()) return R;
+  for (const TJson& E : ADocument) {
+    TChatFile F;
+    if (E.is_object() && ReadMember(E, "filename", F.FileName) && ReadMember(E, "title", F.Title) &&
+        ReadMember(E, "lastModified", F.LastModified))
+      R.Entries.push_back(std::move(F));
+    else
+      R.Unreadable.push_back(E);
+  }
+  return R;
+}
+
+void SortNewestFirst(std::vector<TChatFile>& AEntries) {
+  std::stable_sort(AEntries.begin(), AEntries.end(), [](const TChatFile& A, const TChatFile& B) {
+    return ToLowerAscii(A.LastModified) > ToLowerAscii(B.LastModified);
+  });
+}
+
+}  // namespace kestrill

@@ -1,0 +1,33 @@
+// One saved chat: the conversation as a JSON array of message objects, and what is restored
+// from such a file.
+#pragma once
+
+#include <string>
+
+#include "core/ChatTypes.h"
+#include "core/JsonPath.h"
+
+namespace kestrill {
+
+// The whole file text (byte order mark included) for AHistory. An empty conversation gives
+// the empty array "[]".
+std::string FormatHistoryFile(const TChatHistory& AHistory);
+
+struct THistoryRead {
+  // The messages a reopened chat shows, in order: every element that is not a tool result and
+  // has text. Attachments come back by path only.
+  TChatHistory Messages;
+  int SkippedBadElements = 0;  // elements that were not objects or had members of a wrong type
+};
+
+// ADocument must be an array.
+THistoryRead ReadHistoryDocument(const TJson& ADocument);
+
+// The "text" of the first element (the chat's first prompt); "" when there is none.
+std::string FirstPromptOf(const TJson& ADocument);
+
+// The catalogue title of a chat: the first 80 characters of ATextOfFirstMessage (UTF-16 units,
+// a CR LF counting as two), then each CR LF in them replaced by one space.
+std::string TitleFromText(const std::string& ATextOfFirstMessage);
+
+}  // namespace kestrill
