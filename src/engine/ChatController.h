@@ -83,6 +83,9 @@ class TChatController {
   void SetChatFileState(TChatFileState AState) { FFiles.State = AState; }
   const std::string& ChatFileName() const { return FFiles.FileName; }
   TChatFiles& Files() { return FFiles; }
+  // Whether a chat is saved each time a turn ends (on in the window; the terminal saves only
+  // when asked to).
+  void SetSaveAfterTurn(bool AOn) { FSaveAfterTurn = AOn; }
   // True from a send until its turn has ended or was stopped.
   bool TurnRunning() const { return FTurnRunning; }
   bool IsTerminating() const { return FIsTerminating; }
@@ -140,6 +143,7 @@ class TChatController {
   std::string FAttachedFilePath;
   bool FTurnRunning = false;
   bool FPageLoaded = false;
+  bool FSaveAfterTurn = true;
   std::atomic<bool> FIsTerminating{false};
   // Bumped whenever the open conversation is replaced, so a turn's late result can tell that
   // its chat is gone and is dropped instead of landing in another one.

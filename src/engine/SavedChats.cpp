@@ -66,7 +66,7 @@ void TChatController::MenuSaveChatClick() {
 
 void TChatController::AfterTurn() {
   FTurnRunning = false;
-  if (!FChatHistory.empty()) MenuSaveChatClick();
+  if (FSaveAfterTurn && !FChatHistory.empty()) MenuSaveChatClick();
 }
 
 void TChatController::sbNewChatClick() {
