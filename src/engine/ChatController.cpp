@@ -158,6 +158,8 @@ void TChatController::StopTurn() {
   if (!FTurnRunning) return;
   FTurnRunning = false;
   ++FGeneration;  // whatever the turn still posts is dropped
+  // The prompt stays in the conversation without its answer: the file no longer matches it.
+  if (FFiles.State == cfsOpen) FFiles.State = cfsModified;
   FTasks->RequestStop();
   FView.EvaluateJavaScript(kRemoveLoadingScript);
   if (FPageLoaded) FControls.SetSendEnabled(true);
