@@ -27,7 +27,14 @@ std::string DecodeFromPage(const std::string& E) {
   return Out;
 }
 
+std::string ForTerminal(std::string AText) {
+  for (std::size_t At = AText.find("\r\n"); At != std::string::npos; At = AText.find("\r\n", At))
+    AText.erase(At, 1);
+  return AText;
+}
+
 void TTerminalView::EvaluateJavaScript(const std::string& AScript) {
+  if (FMuted) return;
   if (AScript.rfind("appendChart(", 0) == 0) {
     // appendChart("title", "[labels]", "[prices]"); -- three JSON string literals.
     auto Args = ParseJson("[" + AScript.substr(12, AScript.size() - 14) + "]");
@@ -73,10 +80,13 @@ void TTerminalQueue::PumpUntil(const std::function<bool()>& ADone) {
   }
 }
 
-void TTerminalDialogs::AlaramMessage(const std::string& AMessage) { FErr << AMessage << std::endl; }
+void TTerminalDialogs::AlaramMessage(const std::string& AMessage) {
+  ++FAlarms;
+  FErr << ForTerminal(AMessage) << std::endl;
+}
 
 bool TTerminalDialogs::ConfirmYesNo(const std::string& AMessage) {
-  FErr << AMessage << std::endl;
+  FErr << ForTerminal(AMessage) << std::endl;
   if (FPolicy != TCommandPolicy::Ask || !isatty(STDIN_FILENO)) {
     // Without a terminal to ask, a command runs only when the user allowed it beforehand.
     bool Allowed = FPolicy == TCommandPolicy::Allow;

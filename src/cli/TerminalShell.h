@@ -21,11 +21,15 @@ class TTerminalView : public IChatView {
   // Reads the bubble scripts of the view bridge back into text.
   void EvaluateJavaScript(const std::string& AScript) override;
   int RepliesShown() const { return FReplies; }
+  // While muted nothing is printed: a reopened chat redraws its earlier messages, which are
+  // not the answer to this question.
+  void SetMuted(bool AMuted) { FMuted = AMuted; }
 
  private:
   std::ostream& FOut;
   std::ostream& FErr;
   int FReplies = 0;
+  bool FMuted = false;
 };
 
 class TTerminalQueue : public IUiQueue {
@@ -50,10 +54,13 @@ class TTerminalDialogs : public IDialogs {
   void AlaramMessage(const std::string& AMessage) override;
   bool ConfirmYesNo(const std::string& AMessage) override;
   std::optional<std::string> EditText(const std::string&) override { return std::nullopt; }
+  // How many messages the engine has shown; a step that adds one went wrong.
+  int AlarmCount() const { return FAlarms; }
 
  private:
   std::ostream& FErr;
   TCommandPolicy FPolicy;
+  int FAlarms = 0;
 };
 
 class TTerminalControls : public IMainControls {
@@ -85,5 +92,8 @@ class TTerminalControls : public IMainControls {
 
 // Percent-decoding of the page encoding ("+" is a space).
 std::string DecodeFromPage(const std::string& AEncoded);
+
+// The engine's messages are written for a message box (CR LF); a terminal wants LF.
+std::string ForTerminal(std::string AText);
 
 }  // namespace kestrill

@@ -2,11 +2,13 @@
 // same settings file and data folder.
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/SavedChatArgs.h"
 #include "cli/TerminalShell.h"
 #include "core/Config.h"
 #include "core/Paths.h"
@@ -19,12 +21,23 @@ using namespace kestrill;
 
 constexpr std::string_view kUsage =
     "사용법: kestrill-cli [--provider gemini|chatgpt|claude|deepseek|ollama]\n"
-    "                     [--mode chatbot|agent] [--allow-commands|--deny-commands] 질문...\n"
+    "                     [--mode chatbot|agent] [--allow-commands|--deny-commands]\n"
+    "                     [--save | --chat FILE] [--attach FILE] 질문...\n"
+    "       kestrill-cli --list\n"
     "\n"
     "  질문을 한 번 보내고 답을 표준 출력에 씁니다. 상태와 오류는 표준 오류로 나갑니다.\n"
     "  공급자와 모드를 주지 않으면 설정 파일의 값(Model/Selected, Bot/Mode)을 씁니다.\n"
-    "  끝 상태: 0 답을 받음, 1 답이 없음, 2 사용법 오류.\n"
+    "  --save나 --chat이 없으면 대화는 파일로 남지 않습니다.\n"
+    "  끝 상태: 0 답을 받음, 1 답이 없음 또는 채팅 파일을 읽거나 저장하지 못함,\n"
+    "           2 사용법 오류(없는 파일을 준 경우 포함).\n"
     "\n"
+    "  --save               대화를 데이터 폴더에 새 채팅으로 저장하고 채팅 목록에 넣습니다\n"
+    "                       (저장한 파일의 경로를 표준 오류에 씁니다)\n"
+    "  --chat FILE          저장된 채팅 FILE을 이어 갑니다. 이전 메시지와 함께 질문을 보내고\n"
+    "                       새 답만 표준 출력에 쓴 뒤, 대화 전체를 FILE에 다시 저장합니다\n"
+    "  --attach FILE        FILE을 질문에 첨부합니다\n"
+    "  --list               채팅 목록을 최근 것부터 한 줄에 하나씩 보여 줍니다\n"
+    "                       (파일, 제목, 시각(yyyymmddhhnnss)을 탭으로 나눕니다)\n"
     "  --allow-commands     에이전트가 요청하는 터미널 명령을 묻지 않고 허용합니다\n"
     "  --deny-commands      에이전트가 요청하는 터미널 명령을 모두 거부합니다\n"
     "                       (둘 다 없으면 터미널에서 묻고, 터미널이 없으면 거부합니다)\n"
@@ -42,6 +55,17 @@ int IndexOf(const std::vector<std::string_view>& AChoices, std::string_view AVal
   for (std::size_t I = 0; I < AChoices.size(); ++I)
     if (AChoices[I] == AValue) return static_cast<int>(I);
   return -1;
+}
+
+bool IsFile(const std::string& APath) {
+  std::error_code Ec;
+  return std::filesystem::is_regular_file(APath, Ec);
+}
+
+std::string FullPath(const std::string& APath) {
+  std::error_code Ec;
+  auto Full = std::filesystem::absolute(APath, Ec);
+  return Ec ? APath : Full.lexically_normal().string();
 }
 
 }  // namespace
@@ -69,6 +93,10 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
+  if (Args.size() == 1 && Args[0] == "--list") {
+    TChatFiles Files(GetDataPath());
+    return ListSavedChats(Files, std::cout, std::cerr);
+  }
 
   static const std::vector<std::string_view> kProviders{"gemini", "chatgpt", "claude", "deepseek",
                                                         "ollama"};
@@ -77,17 +105,26 @@ int main(int argc, char** argv) {
   CheckAndCreateDirectory(kProductName);
   int Provider = Config.Read(keys::Selected, 0);
   int Mode = Config.Read(keys::Mode, 1);
-  std::string Prompt;
+  std::string Prompt, ChatFile, AttachFile;
+  bool Save = false;
   TCommandPolicy Policy = TCommandPolicy::Ask;
   for (std::size_t I = 0; I < Args.size(); ++I) {
     const std::string& A = Args[I];
+    const bool TakesValue = A == "--provider" || A == "--mode" || A == "--chat" || A == "--attach";
+    if (TakesValue && I + 1 >= Args.size()) return UsageError("값이 빠졌습니다: " + A);
     if (A == "--allow-commands" || A == "--deny-commands") {
       Policy = A == "--allow-commands" ? TCommandPolicy::Allow : TCommandPolicy::Deny;
-    } else if ((A == "--provider" || A == "--mode") && I + 1 < Args.size()) {
+    } else if (A == "--provider" || A == "--mode") {
       const auto& Choices = A == "--provider" ? kProviders : kModes;
       int Index = IndexOf(Choices, Args[++I]);
       if (Index < 0) return UsageError("알 수 없는 값입니다: " + A + " " + Args[I]);
       (A == "--provider" ? Provider : Mode) = Index;
+    } else if (A == "--chat" || A == "--attach") {
+      (A == "--chat" ? ChatFile : AttachFile) = Args[++I];
+    } else if (A == "--save") {
+      Save = true;
+    } else if (A == "--list") {
+      return UsageError("--list는 다른 옵션이나 질문과 함께 쓸 수 없습니다.");
     } else if (A.rfind("--", 0) == 0) {
       return UsageError("알 수 없는 옵션입니다: " + A);
     } else {
@@ -95,6 +132,10 @@ int main(int argc, char** argv) {
     }
   }
   if (Prompt.empty()) return UsageError("질문을 입력하세요.");
+  if (!ChatFile.empty() && !IsFile(ChatFile))
+    return UsageError("채팅 파일이 없습니다: " + ChatFile);
+  if (!AttachFile.empty() && !IsFile(AttachFile))
+    return UsageError("첨부할 파일이 없습니다: " + AttachFile);
   if (Provider < 0 || Provider >= static_cast<int>(kProviders.size())) Provider = 0;
   if (Mode < 0 || Mode > 1) Mode = 1;
 
@@ -109,9 +150,33 @@ int main(int argc, char** argv) {
     std::cerr << "채팅 페이지를 쓸 수 없습니다: " << E.what() << '\n';  // the terminal needs none
   }
   Controller.ChatWebBrowserDidFinishLoad();
+  // A one-off question leaves no file; a saved or continued chat is written when its turn ends.
+  const bool Saving = Save || !ChatFile.empty();
+  Controller.SetSaveAfterTurn(Saving);
+  // The catalogue is read first so that saving adds to it rather than replacing it.
+  if (Saving) Controller.FormShow();
+  if (!ChatFile.empty()) {
+    const std::string File = CatalogueSpellingOf(Controller.Files(), ChatFile);
+    const int AlarmsBefore = Dialogs.AlarmCount();
+    View.SetMuted(true);
+    Controller.OpenChat(File, Controller.Files().EntryOf(File).Title);
+    View.SetMuted(false);
+    // A file we could not read must not be overwritten by a conversation that lost its past.
+    if (Dialogs.AlarmCount() != AlarmsBefore) return 1;
+    Controls.SetPromptText(Prompt);  // opening a chat empties the input box
+  }
+  if (!AttachFile.empty())
+    Controller.SetAttachedFilePath(FullPath(AttachFile));  // the chat file keeps full paths
   Controller.btnSendClick();
   Queue.PumpUntil([&] { return Controls.SendEnabled(); });
-  if (View.RepliesShown() > 0) return 0;
+  if (View.RepliesShown() > 0) {
+    if (!Saving) return 0;
+    // A chat that was written and listed is open and unchanged again; the reason for anything
+    // else is already on standard error.
+    if (Controller.ChatFileState() != cfsOpen || Controller.ChatFileName().empty()) return 1;
+    std::cerr << "저장됨: " << Controller.ChatFileName() << '\n';
+    return 0;
+  }
   std::cerr << "응답이 없습니다. 환경설정에서 " << kProviders[Provider]
             << "의 API 키(Ollama는 URL)를 확인하세요.\n";
   return 1;

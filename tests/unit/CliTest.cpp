@@ -11,6 +11,7 @@
 #include "core/Config.h"
 #include "core/FileIO.h"
 #include "core/JsonPath.h"
+#include "storage/ChatJson.h"
 
 using namespace kestrill;
 using namespace kestrill::testing;
@@ -36,6 +37,55 @@ TRun RunCli(const std::string& AHome, const std::string& ABaseUrl, const std::st
           .c_str());
   return {WIFEXITED(Raw) ? WEXITSTATUS(Raw) : -1, ReadFileBytes(Out).value_or(""),
           ReadFileBytes(Err).value_or("")};
+}
+
+// A fresh HOME whose settings send chatbot questions to ChatGPT.
+std::string HomeForChatGpt() {
+  std::string Home = MakeTempFolder();
+  std::filesystem::create_directories(Home + "/Documents/Kestrill");
+  TConfig Config(Home + "/Documents/Kestrill/Kestrill.Ini");
+  Config.Write(keys::OpenAIKey, "key");
+  Config.Write(keys::Mode, 0);
+  return Home;
+}
+
+TCannedResponse ChatGptReply(const std::string& AText) {
+  return {200, R"({"choices":[{"message":{"content":")" + AText + R"("}}]})"};
+}
+
+// The chat files in AFolder (the catalogue is not one).
+std::vector<std::string> ChatFilesIn(const std::string& AFolder) {
+  std::vector<std::string> Out;
+  for (const auto& E : std::filesystem::directory_iterator(AFolder))
+    if (E.path().extension() == ".json" && E.path().filename() != "ChatFileList.json")
+      Out.push_back(E.path().string());
+  return Out;
+}
+
+// --list output as lines of tab-separated fields.
+std::vector<std::vector<std::string>> ListedChats(const std::string& AOut) {
+  std::vector<std::vector<std::string>> Lines;
+  std::size_t Start = 0;
+  for (std::size_t End; (End = AOut.find('\n', Start)) != std::string::npos; Start = End + 1) {
+    std::vector<std::string> Fields{""};
+    for (char C : AOut.substr(Start, End - Start))
+      if (C == '\t')
+        Fields.emplace_back();
+      else
+        Fields.back().push_back(C);
+    Lines.push_back(Fields);
+  }
+  EXPECT_EQ(Start, AOut.size()) << "unterminated line: " << AOut;
+  return Lines;
+}
+
+// (role, text) of every message in a saved chat file.
+std::vector<std::pair<std::string, std::string>> SavedMessages(const std::string& APath) {
+  TJsonFileRead Read = ReadChatJsonFile(APath);
+  EXPECT_EQ(Read.Status, TJsonFileStatus::Ok) << Read.Error;
+  std::vector<std::pair<std::string, std::string>> Out;
+  for (const TJson& M : Read.Value) Out.emplace_back(M["role"], M["text"]);
+  return Out;
 }
 
 }  // namespace
@@ -135,4 +185,129 @@ TEST(Cli, EndingsWithoutAReply) {
   R = RunCli(Home, Server.BaseUrl(), "hi");
   EXPECT_EQ(R.Status, 1);
   EXPECT_NE(R.Err.find("Gemini API 키 값을 설정하지 않았습니다."), std::string::npos) << R.Err;
+}
+
+TEST(Cli, SavedChatIsListedAndContinued) {
+  const std::string Home = HomeForChatGpt(), Data = Home + "/Documents/Kestrill";
+  TFakeHttpServer Server;
+
+  // A one-off question leaves nothing behind.
+  Server.Enqueue(ChatGptReply("80,500원입니다."));
+  TRun R = RunCli(Home, Server.BaseUrl(), "--provider chatgpt 삼성전자 주가는?");
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_TRUE(ChatFilesIn(Data).empty());
+  EXPECT_FALSE(std::filesystem::exists(Data + "/ChatFileList.json"));
+  R = RunCli(Home, Server.BaseUrl(), "--list");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out, "");
+
+  Server.Enqueue(ChatGptReply("80,500원입니다."));
+  R = RunCli(Home, Server.BaseUrl(), "--provider chatgpt --save 삼성전자 주가는?");
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out, "80,500원입니다.\n");
+  const std::vector<std::string> Files = ChatFilesIn(Data);
+  ASSERT_EQ(Files.size(), 1u);
+  const std::string Chat = Files[0];
+  EXPECT_NE(R.Err.find("저장됨: " + Chat + "\n"), std::string::npos) << R.Err;
+
+  R = RunCli(Home, Server.BaseUrl(), "--list");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  auto Listed = ListedChats(R.Out);
+  ASSERT_EQ(Listed.size(), 1u) << R.Out;
+  ASSERT_EQ(Listed[0].size(), 3u) << R.Out;
+  EXPECT_EQ(Listed[0][0], Chat);
+  EXPECT_EQ(Listed[0][1], "삼성전자 주가는?");
+  const std::string SavedAt = Listed[0][2];
+  EXPECT_EQ(SavedAt.find_first_not_of("0123456789"), std::string::npos);
+  EXPECT_EQ(SavedAt.size(), 14u);
+
+  // Continued under another spelling of the same path: the earlier messages go with the new
+  // prompt, only the new answer is printed, and the catalogue keeps one entry for the chat.
+  Server.Enqueue(ChatGptReply("190,000원입니다."));
+  const std::string Spelt = Data + "/./" + std::filesystem::path(Chat).filename().string();
+  R = RunCli(Home, Server.BaseUrl(),
+             "--provider chatgpt --chat '" + Spelt + "' 그럼 SK하이닉스는?");
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out, "190,000원입니다.\n");
+  EXPECT_NE(R.Err.find("저장됨: " + Chat + "\n"), std::string::npos) << R.Err;
+  auto Sent = ParseJson(Server.LastRequest().Body);
+  ASSERT_TRUE(Sent);
+  EXPECT_EQ((*Sent)["messages"], TJson::parse(R"([
+      {"role": "user", "content": "삼성전자 주가는?"},
+      {"role": "assistant", "content": "80,500원입니다."},
+      {"role": "user", "content": "그럼 SK하이닉스는?"}])"));
+  const std::vector<std::pair<std::string, std::string>> Whole{{"user", "삼성전자 주가는?"},
+                                                               {"model", "80,500원입니다."},
+                                                               {"user", "그럼 SK하이닉스는?"},
+                                                               {"model", "190,000원입니다."}};
+  EXPECT_EQ(SavedMessages(Chat), Whole);
+  EXPECT_EQ(ChatFilesIn(Data).size(), 1u);
+
+  R = RunCli(Home, Server.BaseUrl(), "--list");
+  Listed = ListedChats(R.Out);
+  ASSERT_EQ(Listed.size(), 1u) << R.Out;
+  ASSERT_EQ(Listed[0].size(), 3u) << R.Out;
+  EXPECT_EQ(Listed[0][0], Chat);
+  EXPECT_EQ(Listed[0][1], "삼성전자 주가는?");
+  EXPECT_GE(Listed[0][2], SavedAt);
+}
+
+TEST(Cli, AttachedFileGoesWithThePromptAndIsKeptByPath) {
+  const std::string Home = HomeForChatGpt();
+  const std::string Memo = Home + "/memo.txt";
+  WriteTestFile(Memo, "목표가는 90,000원");
+  TFakeHttpServer Server;
+  Server.Enqueue(ChatGptReply("요약: 목표가 90,000원"));
+  TRun R =
+      RunCli(Home, Server.BaseUrl(), "--provider chatgpt --save --attach '" + Memo + "' 요약해 줘");
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  const std::string Body = Server.LastRequest().Body;
+  EXPECT_NE(Body.find("[첨부문서: memo.txt]"), std::string::npos) << Body;
+  EXPECT_NE(Body.find("목표가는 90,000원"), std::string::npos) << Body;
+  const auto Files = ChatFilesIn(Home + "/Documents/Kestrill");
+  ASSERT_EQ(Files.size(), 1u);
+  TJsonFileRead Saved = ReadChatJsonFile(Files[0]);
+  ASSERT_EQ(Saved.Status, TJsonFileStatus::Ok) << Saved.Error;
+  EXPECT_EQ(Saved.Value[0]["attached"], Memo);
+}
+
+TEST(Cli, SavedChatOptionErrors) {
+  TFakeHttpServer Server;
+  Server.SetDefault(ChatGptReply("답"));  // whatever gets through would be answered
+  const char* kBrokenChat = "{\"msgId\": ";
+  struct TCase {
+    const char* Args;       // "@" stands for the HOME of the case
+    const char* Catalogue;  // ChatFileList.json's text, nullptr for none
+    int Status;
+    const char* Err;
+  };
+  const TCase Cases[] = {
+      {"--provider chatgpt --chat '@/gone.json' 질문", nullptr, 2,
+       "채팅 파일이 없습니다: @/gone.json"},
+      {"--provider chatgpt --chat '@' 질문", nullptr, 2, "채팅 파일이 없습니다: @"},
+      {"--provider chatgpt 질문 --chat", nullptr, 2, "값이 빠졌습니다: --chat"},
+      {"--provider chatgpt --attach '@/gone.png' 질문", nullptr, 2,
+       "첨부할 파일이 없습니다: @/gone.png"},
+      {"--provider chatgpt --chat '@/broken.json' 질문", nullptr, 1,
+       "채팅 파일을 읽을 수 없습니다.\n[@/broken.json]"},
+      {"--list", "[{", 1, "채팅 목록 파일을 읽을 수 없습니다.\n[@/Documents/Kestrill/"},
+      {"--list 질문", nullptr, 2, "--list는"},
+  };
+  for (const TCase& C : Cases) {
+    const std::string Home = HomeForChatGpt();
+    auto InHome = [&](std::string AText) {
+      for (std::size_t At; (At = AText.find('@')) != std::string::npos;) AText.replace(At, 1, Home);
+      return AText;
+    };
+    SCOPED_TRACE(InHome(C.Args));
+    WriteTestFile(Home + "/broken.json", kBrokenChat);
+    if (C.Catalogue) WriteTestFile(Home + "/Documents/Kestrill/ChatFileList.json", C.Catalogue);
+    TRun R = RunCli(Home, Server.BaseUrl(), InHome(C.Args));
+    EXPECT_EQ(R.Status, C.Status) << R.Err;
+    EXPECT_NE(R.Err.find(InHome(C.Err)), std::string::npos) << R.Err;
+    EXPECT_EQ(R.Out, "");
+    EXPECT_EQ(Server.RequestCount(), 0u);
+    // A chat file we could not read is left exactly as it was.
+    EXPECT_EQ(ReadFileBytes(Home + "/broken.json"), kBrokenChat);
+  }
 }
