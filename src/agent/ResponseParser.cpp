@@ -111,9 +111,11 @@ void ParseClaude(const TJson& Root, TAIResponse& R) {
 }
 
 void ParseOllama(const TJson& Root, TAIResponse& R) {
-  if (auto Err = JsonPathText(Root, "error")) {
+  // Only a text or an object is an error; "error": null beside a valid reply is not.
+  if (auto Err = Root.find("error"); Err != Root.end() && (Err->is_string() || Err->is_object())) {
     R.IsSuccess = false;
-    R.ErrorMessage = *Err;
+    R.ErrorMessage = Err->is_string() ? Err->get<std::string>()
+                                      : JsonPathText(*Err, "message").value_or(Compact(*Err));
     return;
   }
   auto Msg = Root.find("message");
@@ -144,6 +146,11 @@ TAIResponse TAIResponseParser::Parse(TAIProvider AProvider, std::string_view ARa
   if (Trim(ARawJSON).empty()) {
     R.IsSuccess = false;
     R.ErrorMessage = "응답값이 비어있습니다.";
+    return R;
+  }
+  if (JsonNestsDeeperThan(ARawJSON)) {
+    R.IsSuccess = false;
+    R.ErrorMessage = "응답 JSON의 중첩이 너무 깊어 처리할 수 없습니다.";
     return R;
   }
   auto Doc = ParseJson(ARawJSON);

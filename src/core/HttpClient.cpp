@@ -55,9 +55,12 @@ thread_local std::stop_token GCancel;
 
 struct TIdleWatch {
   std::chrono::milliseconds Limit;
+  // A server dripping one byte at a time resets the idle timer forever; the deadline does not.
+  std::chrono::steady_clock::time_point Deadline = std::chrono::steady_clock::time_point::max();
   std::chrono::steady_clock::time_point LastActivity = std::chrono::steady_clock::now();
   curl_off_t LastTotal = 0;
   bool Expired = false;
+  bool PastDeadline = false;
   bool Cancelled = false;
 };
 
@@ -71,6 +74,10 @@ int OnProgress(void* AUser, curl_off_t ADlTotal, curl_off_t ADlNow, curl_off_t A
     return 1;
   }
   auto Now = std::chrono::steady_clock::now();
+  if (Now >= W->Deadline) {
+    W->PastDeadline = true;
+    return 1;
+  }
   if (ADlNow + AUlNow != W->LastTotal) {
     W->LastTotal = ADlNow + AUlNow;
     W->LastActivity = Now;
@@ -140,8 +147,41 @@ THttpResponse THttpClient::Post(const std::string& AUrl, const std::string& ABod
   return Perform(AUrl, &ABody, AHeaders);
 }
 
+std::string UrlOrigin(const std::string& AUrl) {
+  CURLU* U = curl_url();
+  if (!U) return "";
+  std::string Out;
+  char *Scheme = nullptr, *Host = nullptr, *Port = nullptr;
+  if (curl_url_set(U, CURLUPART_URL, AUrl.c_str(), 0) == CURLUE_OK &&
+      curl_url_get(U, CURLUPART_SCHEME, &Scheme, 0) == CURLUE_OK &&
+      curl_url_get(U, CURLUPART_HOST, &Host, 0) == CURLUE_OK &&
+      curl_url_get(U, CURLUPART_PORT, &Port, CURLU_DEFAULT_PORT) == CURLUE_OK)
+    Out = ToLowerAscii(Scheme) + "://" + ToLowerAscii(Host) + ":" + Port;
+  curl_free(Scheme);
+  curl_free(Host);
+  curl_free(Port);
+  curl_url_cleanup(U);
+  return Out;
+}
+
 THttpResponse THttpClient::Perform(const std::string& AUrl, const std::string* ABody,
                                    const THttpHeaders& AHeaders) {
+  std::string Url = AUrl;
+  for (int Hop = 0;; ++Hop) {
+    std::string Next;
+    THttpResponse R = PerformOnce(Url, ABody, AHeaders, Next);
+    const bool IsRedirect = R.StatusCode >= 300 && R.StatusCode < 400 && !Next.empty();
+    if (FRedirects != TRedirects::SameOrigin || !IsRedirect || Hop >= 10) return R;
+    const std::string Origin = UrlOrigin(Url);
+    if (Origin.empty() || UrlOrigin(Next) != Origin) return R;  // elsewhere: not followed
+    // 307 and 308 repeat the request as it was; the others continue with a GET.
+    if (R.StatusCode != 307 && R.StatusCode != 308) ABody = nullptr;
+    Url = std::move(Next);
+  }
+}
+
+THttpResponse THttpClient::PerformOnce(const std::string& AUrl, const std::string* ABody,
+                                       const THttpHeaders& AHeaders, std::string& ARedirectUrl) {
   CURL* H = FCurl->Handle;
   curl_easy_reset(H);
   THttpResponse Resp;
@@ -156,12 +196,13 @@ THttpResponse THttpClient::Perform(const std::string& AUrl, const std::string* A
   curl_easy_setopt(H, CURLOPT_ERRORBUFFER, ErrBuf);
   curl_easy_setopt(H, CURLOPT_HTTPHEADER, Headers.List);
   curl_easy_setopt(H, CURLOPT_ACCEPT_ENCODING, "");  // any encoding libcurl can decode
-  curl_easy_setopt(H, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(H, CURLOPT_FOLLOWLOCATION, FRedirects == TRedirects::Follow ? 1L : 0L);
   curl_easy_setopt(H, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(H, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(H, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(H, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FConnectTimeout.count()));
   TIdleWatch Idle{FResponseTimeout};
+  if (FTotalTimeout.count() > 0) Idle.Deadline = std::chrono::steady_clock::now() + FTotalTimeout;
   curl_easy_setopt(H, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(H, CURLOPT_XFERINFOFUNCTION, OnProgress);
   curl_easy_setopt(H, CURLOPT_XFERINFODATA, &Idle);
@@ -180,6 +221,9 @@ THttpResponse THttpClient::Perform(const std::string& AUrl, const std::string* A
 
   CURLcode Rc = PerformWatched(H, Idle);
   if (Rc == CURLE_ABORTED_BY_CALLBACK && Idle.Cancelled) throw EHttpError("요청이 취소되었습니다");
+  if (Rc == CURLE_ABORTED_BY_CALLBACK && Idle.PastDeadline)
+    throw EHttpError("Timeout was reached: the exchange took longer than " +
+                     std::to_string(FTotalTimeout.count()) + " ms");
   if (Rc == CURLE_ABORTED_BY_CALLBACK && Idle.Expired)
     throw EHttpError("Timeout was reached: no response within " +
                      std::to_string(FResponseTimeout.count()) + " ms");
@@ -190,6 +234,9 @@ THttpResponse THttpClient::Perform(const std::string& AUrl, const std::string* A
     throw EHttpError(Msg);
   }
   curl_easy_getinfo(H, CURLINFO_RESPONSE_CODE, &Resp.StatusCode);
+  if (char* Location = nullptr;
+      curl_easy_getinfo(H, CURLINFO_REDIRECT_URL, &Location) == CURLE_OK && Location)
+    ARedirectUrl = Location;
   if (Resp.StatusText.empty()) Resp.StatusText = StandardStatusText(Resp.StatusCode);
   return Resp;
 }

@@ -28,6 +28,13 @@ class EHttpError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What to do with a redirect answer (3xx with a Location).
+enum class TRedirects {
+  Follow,      // follow it anywhere
+  SameOrigin,  // follow it only to the same scheme, host and port; else the 3xx is the answer
+  Never,       // the 3xx is the answer (headers with secrets never travel to another host)
+};
+
 class THttpClient {
  public:
   THttpClient();
@@ -40,6 +47,9 @@ class THttpClient {
   // Longest wait for the server to send anything (the reply may take as long as it keeps
   // arriving).
   void SetResponseTimeout(std::chrono::milliseconds ATimeout) { FResponseTimeout = ATimeout; }
+  // Longest time the whole exchange may take, however slowly bytes keep arriving (0: none).
+  void SetTotalTimeout(std::chrono::milliseconds ATimeout) { FTotalTimeout = ATimeout; }
+  void SetRedirects(TRedirects APolicy) { FRedirects = APolicy; }
   void SetUserAgent(std::string AUserAgent) { FUserAgent = std::move(AUserAgent); }
 
   THttpResponse Get(const std::string& AUrl, const THttpHeaders& AHeaders = {});
@@ -49,11 +59,15 @@ class THttpClient {
  private:
   THttpResponse Perform(const std::string& AUrl, const std::string* ABody,
                         const THttpHeaders& AHeaders);
+  THttpResponse PerformOnce(const std::string& AUrl, const std::string* ABody,
+                            const THttpHeaders& AHeaders, std::string& ARedirectUrl);
 
   struct TCurl;
   std::unique_ptr<TCurl> FCurl;
   std::chrono::milliseconds FConnectTimeout{60000};
   std::chrono::milliseconds FResponseTimeout{300000};
+  std::chrono::milliseconds FTotalTimeout{0};
+  TRedirects FRedirects = TRedirects::SameOrigin;
   std::string FUserAgent;
 };
 
@@ -69,6 +83,10 @@ class THttpCancelScope {
  private:
   std::stop_token FPrevious;
 };
+
+// "scheme://host:port" of AUrl with the scheme's default port filled in ("" when it does not
+// parse).
+std::string UrlOrigin(const std::string& AUrl);
 
 // The standard reason phrase of an HTTP status code ("" when unknown).
 std::string StandardStatusText(long AStatusCode);

@@ -50,7 +50,29 @@ std::string JsonPathTextOr(const TJson& ARoot, std::string_view APath, std::stri
   return V ? *V : std::string(ADefault);
 }
 
+bool JsonNestsDeeperThan(std::string_view AText, int AMax) {
+  int Depth = 0;
+  bool InString = false;
+  for (std::size_t I = 0; I < AText.size(); ++I) {
+    const char C = AText[I];
+    if (InString) {
+      if (C == '\\')
+        ++I;
+      else if (C == '"')
+        InString = false;
+    } else if (C == '"') {
+      InString = true;
+    } else if (C == '[' || C == '{') {
+      if (++Depth > AMax) return true;
+    } else if (C == ']' || C == '}') {
+      --Depth;
+    }
+  }
+  return false;
+}
+
 std::optional<TJson> ParseJson(std::string_view AText) {
+  if (JsonNestsDeeperThan(AText)) return std::nullopt;
   TJson Doc = TJson::parse(AText.begin(), AText.end(), nullptr, /*allow_exceptions=*/false);
   if (Doc.is_discarded()) return std::nullopt;
   return Doc;

@@ -21,7 +21,16 @@ std::optional<std::string> JsonPathText(const TJson& ARoot, std::string_view APa
 // Same as JsonPathText, with ADefault in place of an absent value.
 std::string JsonPathTextOr(const TJson& ARoot, std::string_view APath, std::string_view ADefault);
 
-// Parses AText; nullopt for invalid JSON, never throws.
+// Deeper nesting than this is refused before anything recursive (a dump, a copy, a destructor)
+// can touch the document: a hostile reply must not overflow a thread's stack.
+inline constexpr int kMaxJsonDepth = 512;
+
+// True when arrays and objects in AText (outside strings) nest deeper than AMax. One linear
+// pass, no recursion; says nothing about whether AText is valid JSON.
+bool JsonNestsDeeperThan(std::string_view AText, int AMax = kMaxJsonDepth);
+
+// Parses AText; nullopt for invalid JSON and for JSON nested deeper than kMaxJsonDepth. Never
+// throws.
 std::optional<TJson> ParseJson(std::string_view AText);
 
 }  // namespace kestrill

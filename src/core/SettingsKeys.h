@@ -40,6 +40,10 @@ inline constexpr TSettingKey<std::string> OllamaModel{"Model", "OllamaModel"};
 
 // Bot: the mode selector (0 chatbot, 1 agent).
 inline constexpr TSettingKey<int> Mode{"Bot", "Mode"};
+// Most model requests in one agent turn (edited by hand; 25 when absent).
+inline constexpr TSettingKey<int> MaxIterations{"Bot", "MaxIterations"};
+// Longest time in seconds one model request may take in all (edited by hand; 300 when absent).
+inline constexpr TSettingKey<int> RequestTimeout{"Bot", "RequestTimeout"};
 
 // Tools: keys and switches of the agent's tools.
 inline constexpr TSettingKey<std::string> WebSearchKey{"Tools", "WebSearchKey"};

@@ -114,8 +114,16 @@ void TChatController::StartAgentTurn() {
 
 void TChatController::RunAgentLoop(TChatHistory History, std::uint64_t Gen, std::stop_token Stop) {
   TAgentToolHost Host(*this, Gen, Stop);
-  for (;;) {
+  int MaxIterations = FConfig.Read(keys::MaxIterations, 25);
+  if (MaxIterations <= 0) MaxIterations = 25;
+  for (int Iteration = 0;; ++Iteration) {
     if (FIsTerminating || Stop.stop_requested()) return;
+    if (Iteration >= MaxIterations) {
+      // A model that asks for tool after tool would otherwise never stop sending requests.
+      PostEndTurn(Gen, "에이전트 반복 한도(" + std::to_string(MaxIterations) +
+                           "회)에 도달하여 작업을 중단했습니다. 필요하면 이어서 질문해 주세요.");
+      return;
+    }
     auto Index = AskUi<int>(
         Gen, [this] { return FControls.ProviderIndex(); }, Stop);
     if (!Index) return;

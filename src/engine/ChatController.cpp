@@ -7,6 +7,7 @@
 #include "core/Paths.h"
 #include "core/TextUtil.h"
 #include "providers/PlainCalls.h"
+#include "providers/ProviderHttp.h"
 #include "view/ChatPage.h"
 #include "view/ViewBridge.h"
 
@@ -78,6 +79,8 @@ void TChatController::btnSendClick() {
   // The file went out with this prompt; the preview must not suggest it goes with the next.
   if (!FAttachedFilePath.empty()) ClearAttachment();
   FTurnRunning = true;
+  int Deadline = FConfig.Read(keys::RequestTimeout, 300);
+  SetProviderDeadline(std::chrono::seconds(Deadline > 0 ? Deadline : 300));
 
   switch (FControls.ModeIndex()) {
     case 0:

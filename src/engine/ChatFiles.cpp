@@ -146,7 +146,9 @@ TSaveResult TChatFiles::SaveChat(const TChatHistory& AHistory, bool AWriteEmpty)
     if (Index >= 0) {
       ReplaceEntry(Index, Selected);  // the entry keeps its title
     } else {
-      // A chat whose entry is gone (or that was opened from elsewhere) is listed again.
+      // A chat whose entry is gone (or that was opened from elsewhere) is listed again, under
+      // its first message like any chat saved for the first time.
+      if (!AHistory.empty()) Selected.Title = TitleFromText(AHistory.front().Text);
       AddEntry(Selected);
       R.AddedEntry = true;
     }

@@ -45,10 +45,8 @@ std::string RunCommand(const TJson& Args, IToolHost& AHost) {
   return ExecuteCmdAndCapture(*Command);
 }
 
-}  // namespace
-
-std::string ExecuteLocalTool(const std::string& AToolName, const std::string& AArgsJSON,
-                             const TConfig& AConfig, IToolHost& AHost) {
+std::string RunTool(const std::string& AToolName, const std::string& AArgsJSON,
+                    const TConfig& AConfig, IToolHost& AHost) {
   auto Parsed = ParseJson(AArgsJSON);
   if (!Parsed || !Parsed->is_object()) return kToolFailedText;
   const TJson& Args = *Parsed;
@@ -80,6 +78,23 @@ std::string ExecuteLocalTool(const std::string& AToolName, const std::string& AA
   return kToolFailedText;
 }
 
+}  // namespace
+
+std::string BoundToolResult(std::string AResult) {
+  if (AResult.size() <= kMaxToolResultBytes) return AResult;
+  const std::size_t Original = AResult.size();
+  std::size_t Cut = kMaxToolResultBytes;
+  while (Cut > 0 && (static_cast<unsigned char>(AResult[Cut]) & 0xC0) == 0x80) --Cut;  // whole characters
+  AResult.resize(Cut);
+  return AResult + "\r\n\r\n[도구 결과가 너무 길어 앞부분 " + std::to_string(Cut / 1024) +
+         "KB만 전달합니다. 원래 크기: " + std::to_string(Original) + " 바이트]";
+}
+
+std::string ExecuteLocalTool(const std::string& AToolName, const std::string& AArgsJSON,
+                             const TConfig& AConfig, IToolHost& AHost) {
+  return BoundToolResult(RunTool(AToolName, AArgsJSON, AConfig, AHost));
+}
+
 std::string NormalizeDateText(std::string_view AText) {
   std::string T = Trim(AText);
   if (T.empty() || T.front() != '[') T.insert(T.begin(), '[');
@@ -90,10 +105,12 @@ std::string NormalizeDateText(std::string_view AText) {
   for (const TJson& E : *Doc) {
     if (E.is_number()) {
       double Seconds = E.get<double>();
-      if (!std::isfinite(Seconds)) throw EToolError("Unsupported value type");
+      // Years 1 to 9999 only: anything else has no date and must not overflow the conversion.
+      if (!std::isfinite(Seconds) || Seconds < -62135596800.0 || Seconds > 253402300799.0)
+        throw EToolError("Unsupported value type");
       std::time_t When = static_cast<std::time_t>(std::trunc(Seconds));
       std::tm Local{};
-      localtime_r(&When, &Local);
+      if (!localtime_r(&When, &Local)) throw EToolError("Unsupported value type");
       char Date[40], Time[20];
       std::snprintf(Date, sizeof(Date), "%04d-%02d-%02d", Local.tm_year + 1900, Local.tm_mon + 1,
                     Local.tm_mday);

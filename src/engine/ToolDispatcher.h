@@ -32,6 +32,10 @@ class EToolError : public std::runtime_error {
 std::string ExecuteLocalTool(const std::string& AToolName, const std::string& AArgsJSON,
                              const TConfig& AConfig, IToolHost& AHost);
 
+// Largest tool result sent to the model; a longer one is cut with a note saying so.
+inline constexpr std::size_t kMaxToolResultBytes = 256 * 1024;
+std::string BoundToolResult(std::string AResult);
+
 // "[t1, t2, ...]" of Unix times or texts → "[yyyy-mm-dd,...]" (local time), or "[hh:mm,...]"
 // when the first and last fall on the same day. Throws EToolError "Invalid input format" /
 // "Unsupported value type".

@@ -12,7 +12,12 @@ namespace kestrill {
 // Tests shorten the time-outs to see a time-out happen; the program never changes them.
 void SetProviderTimeouts(std::chrono::milliseconds AConnect, std::chrono::milliseconds AResponse);
 
-// Throws EHttpError on a transport failure.
+// Longest time one provider exchange may take in all (the "RequestTimeout" setting, read at
+// each turn).
+void SetProviderDeadline(std::chrono::milliseconds ADeadline);
+
+// Throws EHttpError on a transport failure and on a redirect (never followed: the headers hold
+// the API key).
 std::string PostJson(const std::string& AUrl, const std::string& ABody,
                      const THttpHeaders& AHeaders);
 

@@ -12,28 +12,6 @@ constexpr std::string_view kNewLine = "\r\n";
 
 void Indent(std::string& AOut, int ALevel) { AOut.append(static_cast<std::size_t>(ALevel) * 4, ' '); }
 
-// True when brackets outside strings nest deeper than AMax. One linear pass, no recursion.
-bool NestsDeeperThan(std::string_view AText, int AMax) {
-  int Depth = 0;
-  bool InString = false;
-  for (std::size_t I = 0; I < AText.size(); ++I) {
-    char C = AText[I];
-    if (InString) {
-      if (C == '\\')
-        ++I;
-      else if (C == '"')
-        InString = false;
-    } else if (C == '"') {
-      InString = true;
-    } else if (C == '[' || C == '{') {
-      if (++Depth > AMax) return true;
-    } else if (C == ']' || C == '}') {
-      --Depth;
-    }
-  }
-  return false;
-}
-
 // Our writer leaves control characters other than the five named ones raw inside strings, as
 // the format asks; a strict parser refuses them, so they are turned into \u escapes first.
 // Outside strings such bytes are invalid either way.
@@ -187,7 +165,7 @@ TJsonFileRead ParseChatJsonText(std::string_view AText) {
     return R;
   }
   if (AText.substr(0, kUtf8Bom.size()) == kUtf8Bom) AText.remove_prefix(kUtf8Bom.size());
-  if (NestsDeeperThan(AText, kMaxJsonDepth)) {
+  if (JsonNestsDeeperThan(AText)) {
     R.Error = "JSON 중첩이 너무 깊습니다.";
     return R;
   }

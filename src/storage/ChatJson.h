@@ -15,8 +15,6 @@ namespace kestrill {
 inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 // Files larger than this are refused rather than read into memory whole.
 inline constexpr std::size_t kMaxChatFileBytes = 256u << 20;
-// Nesting deeper than this is refused before anything recursive touches the document.
-inline constexpr int kMaxJsonDepth = 512;
 
 // Streams one top-level array of flat objects (the only shape our files have) in the layout.
 class TChatJsonWriter {

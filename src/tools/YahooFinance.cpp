@@ -50,11 +50,19 @@ TYahooSession& Session() {
   return S;
 }
 
+// The quote-summary, cookie and crumb requests: a minute at most, however the server behaves.
+void LimitTo60s(THttpClient& AClient) {
+  AClient.SetConnectionTimeout(std::chrono::seconds(60));
+  AClient.SetResponseTimeout(std::chrono::seconds(60));
+  AClient.SetTotalTimeout(std::chrono::seconds(60));
+}
+
 void Obtain(TYahooSession& S) {
   S.Tried = true;
   S.Cookie.clear();
   S.Crumb.clear();
   THttpClient Client;
+  LimitTo60s(Client);
   Client.SetUserAgent(kSummaryAgent);
   // Any answer will do (the page itself is a 404): only its cookies matter.
   THttpResponse Page = Client.Get(EndpointBase(TService::YahooCookie) + "/");
@@ -83,6 +91,7 @@ THttpResponse SummaryGet(const std::string& APathAndQuery, const THttpHeaders& A
       }
     }
     THttpClient Client;
+    LimitTo60s(Client);
     Client.SetUserAgent(kSummaryAgent);
     THttpHeaders Headers = AExtra;
     if (!S.Cookie.empty()) Headers.emplace_back("Cookie", S.Cookie);
@@ -128,13 +137,20 @@ std::string GetYahooStockData(const std::string& Ticker, const std::string& Date
     THttpClient Client;
     Client.SetConnectionTimeout(std::chrono::seconds(30));
     Client.SetResponseTimeout(std::chrono::seconds(30));
+    Client.SetTotalTimeout(std::chrono::seconds(30));
     THttpResponse R = Client.Get(
         EndpointUrl(TService::YahooChart, "/v8/finance/chart/" + EncodeComponent(Ticker)) +
             "?range=" + EncodeComponent(DateRange) + "&interval=" + EncodeComponent(Interval),
         {{"User-Agent", kChartAgent}});
     if (R.StatusCode != 200)
       throw EYahooError("야후 API 에러: " + std::to_string(R.StatusCode) + " - " + R.StatusText);
-    return SanitizeUtf8(R.Body);
+    std::string Body = SanitizeUtf8(R.Body);
+    // Whatever is not a chart answer would go to the model as if it were prices.
+    auto Doc = ParseJson(Body);
+    if (!Doc || !Doc->is_object() || !Doc->contains("chart"))
+      return "야후 API 응답을 해석할 수 없습니다: 차트 데이터(JSON)가 아닙니다 (" +
+             std::to_string(R.Body.size()) + " 바이트).";
+    return Body;
   } catch (const std::exception& E) {
     throw EYahooError(std::string("요청 중 오류 발생: ") + E.what());
   }

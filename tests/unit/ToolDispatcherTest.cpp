@@ -62,7 +62,9 @@ TEST(NormalizeDateText, DatesTimesStringsAndErrors) {
   EXPECT_EQ(NormalizeDateText(R"(["1월", "2월", "3월"])"), "[1월,2월,3월]");
   EXPECT_EQ(NormalizeDateText("[]"), "[]");
   EXPECT_EQ(NormalizeDateText(""), "[]");
-  for (const char* Bad : {"[1, {\"a\":1}]", "[true]", "[[1]]", "[null]"}) {
+  // Timestamps without a date (past year 9999 or before year 1) are bad elements too.
+  for (const char* Bad : {"[1, {\"a\":1}]", "[true]", "[[1]]", "[null]", "[1e20]", "[-1e20]",
+                          "[253402300800]"}) {
     try {
       NormalizeDateText(Bad);
       ADD_FAILURE() << Bad;
@@ -121,6 +123,21 @@ TEST_F(DispatcherTest, CommandNeedsConsent) {
   EXPECT_EQ(Host.Statuses, std::vector<std::string>{"💻 터미널 실행: echo hi"});
 }
 
+TEST(BoundToolResult, LongResultsAreCutOnACharacterWithANote) {
+  EXPECT_EQ(BoundToolResult("짧은 결과"), "짧은 결과");
+  std::string Long = "ab";
+  while (Long.size() < 300 * 1024) Long += "가";  // 3-byte characters, not aligned to the cut
+  std::string Cut = BoundToolResult(Long);
+  const std::string Note = "\r\n\r\n[도구 결과가 너무 길어 앞부분 255KB만 전달합니다. 원래 크기: " +
+                           std::to_string(Long.size()) + " 바이트]";
+  ASSERT_GT(Cut.size(), Note.size());
+  EXPECT_EQ(Cut.substr(Cut.size() - Note.size()), Note);
+  std::string Kept = Cut.substr(0, Cut.size() - Note.size());
+  EXPECT_LE(Kept.size(), kMaxToolResultBytes);
+  EXPECT_EQ(Long.compare(0, Kept.size(), Kept), 0);
+  EXPECT_EQ(Kept.size() % 3, 2u);  // "ab" and whole characters only
+}
+
 TEST_F(DispatcherTest, ArgumentsDefaultsAndStatusLines) {
   TFakeHttpServer Server;
   Server.SetDefault({200, R"({"results":[]})"});
@@ -135,7 +152,9 @@ TEST_F(DispatcherTest, ArgumentsDefaultsAndStatusLines) {
             R"({"api_key":"tvly-1","query":"2026","search_depth":"basic","include_answer":false})");
   EXPECT_EQ(Host.Statuses.back(), "🔍 웹 검색 중: \"2026\"");
 
-  EXPECT_EQ(Run("get_yahoo_price", R"({"ticker":"005930.KS"})"), R"({"results":[]})");
+  // An answer that is not a chart is refused instead of being handed to the model as prices.
+  EXPECT_EQ(Run("get_yahoo_price", R"({"ticker":"005930.KS"})"),
+            "야후 API 응답을 해석할 수 없습니다: 차트 데이터(JSON)가 아닙니다 (14 바이트).");
   EXPECT_EQ(Server.LastRequest().Path, "/v8/finance/chart/005930.KS");
   EXPECT_EQ(Server.LastRequest().Query, "range=1d&interval=1d");
   EXPECT_EQ(Host.Statuses.back(), "🔍 주식 정보 검색 중: \"005930.KS\"");
