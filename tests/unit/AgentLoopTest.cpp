@@ -311,3 +311,17 @@ TEST_F(AgentLoopTest, ClosingMidTurnIsQuickAndQuiet) {
   EXPECT_TRUE(View.Scripts.empty());
   EXPECT_EQ(Roles(), std::vector<std::string>{"user"});
 }
+
+TEST_F(AgentLoopTest, AModelThatNeverStopsAskingIsStoppedAtTheIterationLimit) {
+  Controls.Provider = 1;
+  Provider.SetDefault(
+      {200,
+       R"({"choices":[{"message":{"tool_calls":[{"id":"c","function":{"name":"get_yahoo_price","arguments":"{\"ticker\":\"005930.KS\"}"}}]}}]})"});
+  Config.Write(keys::MaxIterations, 3);
+  Turn("끝없는 질문");
+  EXPECT_EQ(Provider.RequestCount(), 3u);
+  EXPECT_EQ(LastBubble(),
+            Bubble("에이전트 반복 한도(3회)에 도달하여 작업을 중단했습니다. 필요하면 이어서 질문해 "
+                   "주세요."));
+  EXPECT_EQ(Roles().size(), 1u + 3 * 2);  // the prompt and three request/result pairs
+}

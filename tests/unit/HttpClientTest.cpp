@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "FakeHttpServer.h"
+#include "ScriptedServer.h"
 #include "core/Endpoints.h"
 #include "core/HttpClient.h"
 
@@ -105,4 +106,68 @@ TEST(HttpClient, ACancelledTaskAbandonsItsRequest) {
   }
   Canceller.join();
   EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::milliseconds(900));
+}
+
+TEST(HttpClient, HostileRepliesEndWithinTheirTimeOuts) {
+  using std::chrono::milliseconds;
+  const std::string Head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 1000\r\n\r\n";
+  struct TCase {
+    const char* Name;
+    std::vector<TScriptStep> Script;
+    const char* Want;  // part of the error
+  };
+  std::vector<TScriptStep> Drip{{Head, milliseconds(0)}};
+  for (int I = 0; I < 100; ++I) Drip.push_back({"x", milliseconds(100)});  // each byte in time
+  const std::vector<TCase> Cases{
+      {"drips one byte at a time", Drip, "took longer than 1500 ms"},
+      {"lies about its length and holds the line", {{Head + "{\"a\":1}", milliseconds(0)}},
+       "no response within 500 ms"},
+  };
+  for (const TCase& C : Cases) {
+    TScriptedServer Server(C.Script, milliseconds(10000));
+    THttpClient Client;
+    Client.SetResponseTimeout(milliseconds(500));
+    Client.SetTotalTimeout(milliseconds(1500));
+    try {
+      Client.Get(Server.BaseUrl() + "/");
+      ADD_FAILURE() << C.Name;
+    } catch (const EHttpError& E) {
+      EXPECT_NE(std::string(E.what()).find(C.Want), std::string::npos) << C.Name << ": " << E.what();
+    }
+  }
+}
+
+TEST(HttpClient, RedirectsFollowThePolicyAndNeverCarryHeadersElsewhere) {
+  TFakeHttpServer Home, Elsewhere;
+  Elsewhere.SetDefault({200, "elsewhere"});
+  Home.SetRoute("/same", {200, "same"});
+  TCannedResponse ToHome(302, "");
+  ToHome.Headers = {{"Location", Home.BaseUrl() + "/same"}};
+  TCannedResponse Away(302, "");
+  Away.Headers = {{"Location", Elsewhere.BaseUrl() + "/steal"}};
+  Home.SetRoute("/to-home", ToHome);
+  Home.SetRoute("/away", Away);
+  const THttpHeaders Secret{{"x-api-key", "secret"}};
+
+  struct TCase {
+    TRedirects Policy;
+    const char* Path;
+    long WantStatus;
+    std::size_t WantElsewhere;
+  };
+  const TCase Cases[] = {
+      {TRedirects::SameOrigin, "/to-home", 200, 0},  // same host and port: followed
+      {TRedirects::SameOrigin, "/away", 302, 0},     // another port: not followed
+      {TRedirects::Never, "/to-home", 302, 0},
+      {TRedirects::Never, "/away", 302, 0},
+  };
+  for (const TCase& C : Cases) {
+    THttpClient Client;
+    Client.SetRedirects(C.Policy);
+    THttpResponse R = Client.Post(Home.BaseUrl() + C.Path, "{}", Secret);
+    EXPECT_EQ(R.StatusCode, C.WantStatus) << C.Path;
+    EXPECT_EQ(Elsewhere.RequestCount(), C.WantElsewhere) << C.Path;
+  }
+  EXPECT_EQ(UrlOrigin("HTTPS://Api.Example.com/v1?x=1"), "https://api.example.com:443");
+  EXPECT_EQ(UrlOrigin("http://127.0.0.1:8080/a"), "http://127.0.0.1:8080");
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "agent/ResponseParser.h"
+#include "core/JsonPath.h"
 
 using namespace kestrill;
 
@@ -39,6 +40,20 @@ TEST(ResponseParser, GeneralFailures) {
     EXPECT_EQ(TAIResponseParser::Parse(P, R"([{"a":1}])"),
               Failure("JSON 루트가 Object가 아닙니다."));
   }
+  // 40,000 levels inside the very member each parser reads, which it would write back out.
+  const std::string Deep = std::string(40000, '[') + std::string(40000, ']');
+  const std::pair<TAIProvider, std::string> Deeps[] = {
+      {aiGemini, R"({"candidates":[{"content":{"parts":[{"functionCall":{"name":"f","args":{"a":)" +
+                     Deep + "}}}]}}]}"},
+      {aiClaude, R"({"content":[{"type":"tool_use","id":"t","name":"f","input":)" + Deep + "}]}"},
+      {aiOllama, R"({"message":{"tool_calls":[{"id":"t","function":{"name":"f","arguments":{"a":)" +
+                     Deep + "}}}]}}"},
+  };
+  for (const auto& [P, Raw] : Deeps)
+    EXPECT_EQ(TAIResponseParser::Parse(P, Raw),
+              Failure("응답 JSON의 중첩이 너무 깊어 처리할 수 없습니다."));
+  EXPECT_FALSE(ParseJson(Deep));
+  EXPECT_TRUE(ParseJson(std::string(512, '[') + std::string(512, ']')));
 }
 
 TEST(ResponseParser, ReadsEveryShape) {

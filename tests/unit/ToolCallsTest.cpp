@@ -260,3 +260,15 @@ TEST(RequestBody, SplicedAttachmentsGiveTheSameBytesAsAPlainDump) {
   EXPECT_EQ(Body, CompactJson(Doc));
   EXPECT_EQ(Body.find("@@raw-"), std::string::npos);
 }
+
+TEST_F(ToolCallsTest, ARedirectNeverTakesTheKeyToAnotherHost) {
+  TFakeHttpServer Stranger;
+  TCannedResponse Redirect(302, "");
+  Redirect.Headers = {{"Location", Stranger.BaseUrl() + "/v1/messages"}};
+  Server.SetDefault(Redirect);
+  std::string R = CallClaudeToolsAPI(History, "sk-ant-secret", "m", Tools);
+  EXPECT_EQ(Stranger.RequestCount(), 0u);
+  EXPECT_NE(JsonPathTextOr(*ParseJson(R), "error", "").find("따라가지 않았습니다"), std::string::npos)
+      << R;
+  EXPECT_EQ(Server.LastRequest().Header("x-api-key"), "sk-ant-secret");  // only ever to its own host
+}
