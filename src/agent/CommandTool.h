@@ -3,10 +3,16 @@
 // hidden window. Never throws.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace kestrill {
 
+// Output kept of one command; the rest is read and dropped.
+inline constexpr std::size_t kMaxCommandOutputBytes = 1024 * 1024;
+
+// Ends the command and everything it started as soon as the running task is stopped
+// (CurrentCancelToken), with a text saying so.
 std::string ExecuteCmdAndCapture(const std::string& ACommand);
 
 }  // namespace kestrill

@@ -247,6 +247,8 @@ THttpCancelScope::THttpCancelScope(std::stop_token AToken) : FPrevious(GCancel) 
 
 THttpCancelScope::~THttpCancelScope() { GCancel = std::move(FPrevious); }
 
+std::stop_token CurrentCancelToken() { return GCancel; }
+
 std::string StandardStatusText(long C) {
   switch (C) {
     case 200:

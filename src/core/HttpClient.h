@@ -88,6 +88,10 @@ class THttpCancelScope {
 // parse).
 std::string UrlOrigin(const std::string& AUrl);
 
+// The token of the innermost THttpCancelScope on this thread (a token that is never stopped when
+// there is none): other long waits of a task, such as a console command, watch it too.
+std::stop_token CurrentCancelToken();
+
 // The standard reason phrase of an HTTP status code ("" when unknown).
 std::string StandardStatusText(long AStatusCode);
 

@@ -168,6 +168,23 @@ void TChatController::StopTurn() {
   if (FPageLoaded) FControls.SetSendEnabled(true);
 }
 
+void TChatController::StopCommand() {
+  if (!FTurnRunning) return;
+  StopTurn();
+  // A tool call left without its result gets one, so every provider accepts the chat again.
+  if (!FChatHistory.empty() && FChatHistory.back().Role == kRoleAssistant &&
+      FChatHistory.back().HasToolCall) {
+    const TChatMessage& Call = FChatHistory.back();
+    TChatMessage Result = CreateChatMessage(kRoleTool, "사용자가 도구 실행을 중지했습니다.");
+    Result.HasToolCall = true;
+    Result.ToolCallId = Call.ToolCallId;
+    Result.ToolName = Call.ToolName;
+    FChatHistory.push_back(std::move(Result));
+  }
+  AddMessageToWeb(FView, "중지되었습니다.", "", false, "");
+  AfterTurn();
+}
+
 void TChatController::ClearAttachment() {
   FAttachedFilePath.clear();
   FControls.HideAttachmentPreview();

@@ -40,6 +40,10 @@ class TChatController {
   void NewChat();
   // Ctrl+Delete.
   void ClearChatHistory();
+  // The stop command (the send button while a turn runs, Escape, Ctrl+C in the terminal): the
+  // request in flight is abandoned, a running console command ended, the chat kept as far as it
+  // went and saved.
+  void StopCommand();
 
   // --- Saved chats (the window's sidebar, menus and page links) ---
   // The window is first shown: the sidebar is filled from the catalogue.

@@ -2,7 +2,9 @@
 // 127.0.0.1, the order of bubbles and messages, and every way a turn ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 
 #include "FakeHttpServer.h"
@@ -49,6 +51,7 @@ class AgentLoopTest : public ::testing::Test {
       Config.Write(K, "key");
     Config.Write(keys::OllamaURL, Provider.BaseUrl() + "/api/chat");
     Controls.Mode = 1;
+    Controller->ChatWebBrowserDidFinishLoad();
   }
   void TearDown() override {
     Controller.reset();
@@ -324,4 +327,69 @@ TEST_F(AgentLoopTest, AModelThatNeverStopsAskingIsStoppedAtTheIterationLimit) {
             Bubble("에이전트 반복 한도(3회)에 도달하여 작업을 중단했습니다. 필요하면 이어서 질문해 "
                    "주세요."));
   EXPECT_EQ(Roles().size(), 1u + 3 * 2);  // the prompt and three request/result pairs
+}
+
+TEST_F(AgentLoopTest, StopEndsARunningCommandWithItsChildrenAndKeepsTheChat) {
+  Config.Write(keys::Command, true);
+  Controls.Provider = 1;
+  Dialogs.NextAnswer = true;
+  const std::string PidFile = Dir + "/sleep.pid";
+  Provider.Enqueue(
+      {200,
+       R"({"choices":[{"message":{"tool_calls":[{"id":"c1","function":{"name":"execute_cmd","arguments":"{\"command\":\"sleep 60 & echo $! > )" +
+           PidFile + R"(; wait\"}"}}]}}]})"});
+  Controls.Prompt = "오래 걸리는 명령";
+  Controller->btnSendClick();
+  // Run the UI side until the command is running (its status line is drawn).
+  const std::string Running = Bubble("💻 터미널 실행: sleep 60 & echo $! > " + PidFile + "; wait");
+  while (std::find(View.Scripts.begin(), View.Scripts.end(), Running) == View.Scripts.end())
+    ASSERT_TRUE(Queue.RunNext()) << "the command never started";
+  std::string Pid;
+  for (int I = 0; I < 400 && Pid.empty(); ++I) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::ifstream(PidFile) >> Pid;
+  }
+  ASSERT_FALSE(Pid.empty());
+
+  Controller->StopCommand();
+  EXPECT_TRUE(Controls.Send);
+  EXPECT_EQ(LastBubble(), Bubble("중지되었습니다."));
+  EXPECT_EQ(Roles(), (std::vector<std::string>{"user", "assistant*", "tool*"}));
+  EXPECT_EQ(Controller->ChatHistory()[2].Text, "사용자가 도구 실행을 중지했습니다.");
+  EXPECT_EQ(Controller->ChatHistory()[2].ToolCallId, "c1");
+  EXPECT_FALSE(Controller->TurnRunning());
+  EXPECT_EQ(Controller->ChatFileState(), cfsOpen);  // saved as far as it went
+  for (int I = 0; I < 200 && Controller->Busy(); ++I)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(Controller->Busy());  // the background thread is free for the next send
+  // The command's own child is gone too (or a zombie waiting for its reaper).
+  std::string State;
+  for (int I = 0; I < 100; ++I) {
+    std::ifstream Stat("/proc/" + Pid + "/stat");
+    std::string Skip;
+    State.clear();
+    Stat >> Skip >> Skip >> State;
+    if (State.empty() || State == "Z") break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(State.empty() || State == "Z") << "process " << Pid << " is " << State;
+}
+
+TEST_F(AgentLoopTest, StopAbandonsTheRequestInFlight) {
+  TSilentListener Silent;
+  setenv("KESTRILL_OPENAI_URL", Silent.BaseUrl().c_str(), 1);
+  Controls.Provider = 1;
+  Controls.Prompt = "응답 없는 서버";
+  Controller->btnSendClick();
+  ASSERT_TRUE(Queue.RunNext());  // the turn reads the provider index and sends
+  Controller->StopCommand();
+  EXPECT_TRUE(Controls.Send);
+  EXPECT_EQ(View.Scripts[View.Scripts.size() - 2], "removeLoading();");
+  EXPECT_EQ(LastBubble(), Bubble("중지되었습니다."));
+  EXPECT_EQ(Roles(), std::vector<std::string>{"user"});
+  for (int I = 0; I < 100 && Controller->Busy(); ++I)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(Controller->Busy());
+  EXPECT_FALSE(Queue.RunNext(200));  // nothing of the stopped turn lands
+  setenv("KESTRILL_OPENAI_URL", Provider.BaseUrl().c_str(), 1);
 }
