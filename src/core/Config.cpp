@@ -1,6 +1,9 @@
 #include "core/Config.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <filesystem>
 #include <cstdint>
 #include <limits>
 #include <mutex>
@@ -31,6 +34,22 @@ std::optional<std::string> Lookup(const std::string& AFile, std::string_view ASe
 }
 
 }  // namespace
+
+std::string SettingsProblem(const std::string& ASettingsFile) {
+  namespace fs = std::filesystem;
+  std::error_code Ec;
+  const fs::path File(ASettingsFile);
+  const fs::path Folder = File.parent_path();
+  if (!Folder.empty() && fs::exists(Folder, Ec) && !fs::is_directory(Folder, Ec))
+    return "데이터 폴더 자리에 같은 이름의 파일이 있어 설정과 채팅을 읽고 저장할 수 없습니다: " +
+           Folder.string();
+  if (!fs::exists(File, Ec)) return "";
+  if (fs::is_directory(File, Ec))
+    return "설정 파일 자리에 폴더가 있어 설정을 읽을 수 없습니다: " + ASettingsFile;
+  if (!ReadFileBytes(ASettingsFile))
+    return "설정 파일을 읽을 수 없습니다: " + ASettingsFile + " (" + std::strerror(errno) + ")";
+  return "";
+}
 
 std::string SettingsFilePath() {
   return JoinPath(GetDataPath(), std::string(kProductName) + ".Ini");

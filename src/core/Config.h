@@ -65,6 +65,12 @@ class TConfig {
   std::string FFileName;
 };
 
+// Why settings cannot be read at all, in Korean: the data folder's place is taken by a file, or
+// the settings file exists but cannot be read. "" when reading works (a file not written yet is
+// fine). Every read then falls back to its default, which would otherwise look like a missing
+// API key.
+std::string SettingsProblem(const std::string& ASettingsFile);
+
 // Value parsing shared by the readers (exposed for tests).
 bool ParseIniInteger(std::string_view AText, int& AOut);
 bool ParseIniFloat(std::string_view AText, double& AOut);

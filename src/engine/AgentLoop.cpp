@@ -137,8 +137,10 @@ void TChatController::RunAgentLoop(TChatHistory History, std::uint64_t Gen, std:
       Provider = Row.Provider;
       std::string Key = FConfig.Read(Row.Key, "");
       if (Key.empty()) {
-        PostToTurn(
-            Gen, [this, Text = std::string(Row.MissingKeyText)] { FDialogs.AlaramMessage(Text); });
+        // An unreadable settings file reads as empty keys: say what is really wrong.
+        std::string Text = SettingsProblem(FConfig.FileName());
+        if (Text.empty()) Text = Row.MissingKeyText;
+        PostToTurn(Gen, [this, Text] { FDialogs.AlaramMessage(Text); });
         PostEndTurn(Gen, "");
         return;
       }

@@ -129,6 +129,9 @@ void TChatController::FinishChatbotTurn(const std::string& AReply) {
     if (FFiles.State == cfsOpen) FFiles.State = cfsModified;
   } else if (!FChatHistory.empty()) {
     FChatHistory.pop_back();  // no reply: the prompt leaves the conversation again
+    // Without readable settings every key is empty; the user must learn why nothing came.
+    if (std::string Problem = SettingsProblem(FConfig.FileName()); !Problem.empty())
+      FDialogs.AlaramMessage(Problem);
   }
   FControls.SetSendEnabled(true);
   AfterTurn();

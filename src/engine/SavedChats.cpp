@@ -28,6 +28,8 @@ double TChatController::ItemFontSize(double ADefault) const {
 }
 
 void TChatController::FormShow() {
+  if (std::string Problem = SettingsProblem(FConfig.FileName()); !Problem.empty())
+    FDialogs.AlaramMessage(Problem);
   std::string Error = FFiles.LoadChatFileList();
   FControls.ClearHistoryItems();
   const double Size = ItemFontSize(12);

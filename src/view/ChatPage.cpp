@@ -28,7 +28,23 @@ std::string ChatPageFileName() { return JoinPath(GetUserTempFolder(), "chat_ui.h
 void LoadDefaultHTML(IChatView& AView) {
   std::string FileName = ChatPageFileName();
   WriteChatPage(FileName);
-  AView.Navigate("file://" + FileName);
+  AView.NavigateToFile(FileName);
+}
+
+std::string FileUrlOfPath(const std::string& APath) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string Out = "file://";
+  for (unsigned char C : APath) {
+    if ((C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '-' ||
+        C == '.' || C == '_' || C == '~' || C == '/') {
+      Out += static_cast<char>(C);
+    } else {
+      Out += '%';
+      Out += kHex[C >> 4];
+      Out += kHex[C & 15];
+    }
+  }
+  return Out;
 }
 
 }  // namespace kestrill

@@ -6,11 +6,18 @@
 
 namespace kestrill {
 
+// "file://" + APath with every byte outside the unreserved set and "/" percent-encoded.
+std::string FileUrlOfPath(const std::string& APath);
+
 class IChatView {
  public:
   virtual ~IChatView() = default;
   // Replaces the page with the one at AUrl.
   virtual void Navigate(const std::string& AUrl) = 0;
+  // Replaces the page with the local file APath. A view with its own conversion of paths to
+  // URLs overrides this; by default the path is percent-encoded into a file URL, so a folder
+  // named with "#", "%" or "?" still loads.
+  virtual void NavigateToFile(const std::string& APath) { Navigate(FileUrlOfPath(APath)); }
   // Runs AScript in the loaded page; scripts run in the order they were submitted.
   virtual void EvaluateJavaScript(const std::string& AScript) = 0;
 };

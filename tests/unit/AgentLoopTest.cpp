@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -392,4 +393,13 @@ TEST_F(AgentLoopTest, StopAbandonsTheRequestInFlight) {
   EXPECT_FALSE(Controller->Busy());
   EXPECT_FALSE(Queue.RunNext(200));  // nothing of the stopped turn lands
   setenv("KESTRILL_OPENAI_URL", Provider.BaseUrl().c_str(), 1);
+}
+
+TEST_F(AgentLoopTest, UnreadableSettingsAreNamedInsteadOfAMissingKey) {
+  std::filesystem::remove(Dir + "/Kestrill.Ini");
+  std::filesystem::create_directory(Dir + "/Kestrill.Ini");  // every read now gives its default
+  Turn("q");
+  EXPECT_EQ(Dialogs.Alarms, std::vector<std::string>{"설정 파일 자리에 폴더가 있어 설정을 읽을 수 "
+                                                     "없습니다: " + Dir + "/Kestrill.Ini"});
+  EXPECT_EQ(Provider.RequestCount(), 0u);
 }

@@ -163,3 +163,17 @@ TEST(IniValues, IntegerAndFloatText) {
   EXPECT_EQ(FormatIniFloat(0.1), "0.1");
   EXPECT_EQ(FormatIniFloat(-3.25), "-3.25");
 }
+
+TEST(SettingsProblem, SaysWhySettingsCannotBeRead) {
+  std::string Dir = MakeTempFolder();
+  EXPECT_EQ(SettingsProblem(Dir + "/Kestrill/Kestrill.Ini"), "");  // nothing written yet: fine
+  WriteTestFile(Dir + "/Kestrill", "a file where the data folder belongs");
+  EXPECT_EQ(SettingsProblem(Dir + "/Kestrill/Kestrill.Ini"),
+            "데이터 폴더 자리에 같은 이름의 파일이 있어 설정과 채팅을 읽고 저장할 수 없습니다: " +
+                Dir + "/Kestrill");
+  std::filesystem::create_directories(Dir + "/Data/Kestrill.Ini");
+  EXPECT_EQ(SettingsProblem(Dir + "/Data/Kestrill.Ini"),
+            "설정 파일 자리에 폴더가 있어 설정을 읽을 수 없습니다: " + Dir + "/Data/Kestrill.Ini");
+  WriteTestFile(Dir + "/Ok/Kestrill.Ini", "[Model]\r\n");
+  EXPECT_EQ(SettingsProblem(Dir + "/Ok/Kestrill.Ini"), "");
+}

@@ -138,3 +138,8 @@ TEST(ViewBridge, LoadDefaultHTMLWritesThePageWithBomAndNavigatesToIt) {
   EXPECT_EQ(Html.find("<script src"), std::string::npos);
   EXPECT_EQ(Html.find("cdn"), std::string::npos);
 }
+
+TEST(ViewBridge, PageFileUrlSurvivesAnyFolderName) {
+  EXPECT_EQ(FileUrlOfPath("/tmp/a #b%c?/한/chat_ui.html"),
+            "file:///tmp/a%20%23b%25c%3F/%ED%95%9C/chat_ui.html");
+}
