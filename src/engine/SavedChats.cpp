@@ -158,7 +158,10 @@ void TChatController::LoadHistoryFromFile(const std::string& AFileName) {
 void TChatController::MenuItemReRunClick(const std::string& AFileName) {
   if (AFileName.empty()) return;
   const TChatFile Entry = FFiles.EntryOf(AFileName);
-  if (FControls.SelectHistoryItem(AFileName)) OpenChat(AFileName, Entry.Title);
+  if (FControls.SelectHistoryItem(AFileName)) {
+    OpenChat(AFileName, Entry.Title);
+    if (FFiles.FileName != AFileName) return;  // the chat left could not be saved: it stays
+  }
   if (!FileExists(AFileName)) {
     FDialogs.AlaramMessage(MissingFileText(AFileName));
     return;

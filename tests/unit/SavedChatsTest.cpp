@@ -421,6 +421,10 @@ TEST_F(SavedChatsTest, FailedSaveSaysSoKeepsTheChatAndAsksAtClose) {
 
   Controller->sbNewChatClick();  // leaving would lose it: the chat stays
   EXPECT_EQ(Texts().size(), 2u);
+  Dialogs.NextEdit = "다른 채팅의 질문";
+  Controller->MenuItemReRunClick(Data + "/other.json");  // so does a re-run of another chat
+  EXPECT_EQ(Texts().size(), 2u);
+  EXPECT_EQ(Controller->ChatFileName(), "");
 
   Dialogs.NextAnswer = false;
   EXPECT_FALSE(Controller->FormCloseQuery());
