@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the full debug build, kestrill_core alone (proving
-# it needs no toolkit), and the unit tests under AddressSanitizer + UndefinedBehaviorSanitizer.
+# it needs no toolkit), the unit tests under AddressSanitizer + UndefinedBehaviorSanitizer, and
+# a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -18,4 +19,8 @@ run dev              # everything: unit tests, the page in Chromium, the command
 run core             # kestrill_core built and tested alone, without any toolkit
 run asan -L unit     # the unit tests under AddressSanitizer + UndefinedBehaviorSanitizer
 run tsan -L unit -R 'AgentLoop|ChatController|Cli|Dispatcher'  # the threaded engine under ThreadSanitizer
+echo "== fuzz: configure, build, 20,000 runs of each target over its seeds"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+fuzz/run.sh -runs=20000
 echo "== all tests passed"
