@@ -100,7 +100,7 @@ struct TSeries {
     std::sort(V.begin(), V.end());
     const double Median =
         V.size() % 2 ? V[V.size() / 2] : (V[V.size() / 2 - 1] + V[V.size() / 2]) / 2;
-    std::printf("%-58s median %7.1f ms   max %7.1f ms\n", Name, Median, V.back());
+    std::printf("%-66s median %7.1f ms   max %7.1f ms\n", Name, Median, V.back());
   }
 };
 
