@@ -2,15 +2,14 @@
 
 #include <unistd.h>
 
-#include <iostream>
 #include <ostream>
-#include <regex>
 
+#include "cli/TerminalInterrupt.h"
 #include "core/JsonPath.h"
 
 namespace kestrill {
 
-std::string DecodeFromPage(const std::string& E) {
+std::string DecodeFromPage(std::string_view E) {
   auto Hex = [](char C) { return (C >= '0' && C <= '9') ? C - '0' : (C & ~0x20) - 'A' + 10; };
   std::string Out;
   Out.reserve(E.size());
@@ -27,6 +26,31 @@ std::string DecodeFromPage(const std::string& E) {
   return Out;
 }
 
+std::optional<TChatScript> ParseChatScript(std::string_view S) {
+  // appendChat(BOOL, "ID", "ENCODED"); -- the id a JSON string literal, the text percent-encoded
+  // and so free of quotes. Scanned by hand: a reply can be megabytes long.
+  constexpr std::string_view kHead = "appendChat(", kUser = "true, ", kModel = "false, ";
+  if (!S.starts_with(kHead)) return std::nullopt;
+  S.remove_prefix(kHead.size());
+  TChatScript Out;
+  Out.IsUser = S.starts_with(kUser);
+  if (!Out.IsUser && !S.starts_with(kModel)) return std::nullopt;
+  S.remove_prefix(Out.IsUser ? kUser.size() : kModel.size());
+  if (!S.starts_with('"')) return std::nullopt;
+  std::size_t End = 1;
+  while (End < S.size() && S[End] != '"') End += S[End] == '\\' ? 2 : 1;
+  if (End >= S.size()) return std::nullopt;
+  Out.IdLiteral = S.substr(0, End + 1);
+  S.remove_prefix(End + 1);
+  constexpr std::string_view kBetween = ", \"", kTail = "\");";
+  if (!S.starts_with(kBetween) || !S.ends_with(kTail)) return std::nullopt;
+  S.remove_prefix(kBetween.size());
+  S.remove_suffix(kTail.size());
+  if (S.find('"') != std::string_view::npos) return std::nullopt;
+  Out.Encoded = S;
+  return Out;
+}
+
 std::string ForTerminal(std::string AText) {
   for (std::size_t At = AText.find("\r\n"); At != std::string::npos; At = AText.find("\r\n", At))
     AText.erase(At, 1);
@@ -35,23 +59,28 @@ std::string ForTerminal(std::string AText) {
 
 void TTerminalView::EvaluateJavaScript(const std::string& AScript) {
   if (FMuted) return;
-  if (AScript.rfind("appendChart(", 0) == 0) {
-    // appendChart("title", "[labels]", "[prices]"); -- three JSON string literals.
-    auto Args = ParseJson("[" + AScript.substr(12, AScript.size() - 14) + "]");
-    if (Args && Args->size() == 3 && (*Args)[0].is_string()) {
+  constexpr std::string_view kChart = "appendChart(", kTail = ");";
+  const std::string_view Script = AScript;
+  if (Script.starts_with(kChart)) {
+    // appendChart("title", "[labels]", "[prices]"); -- three JSON string literals, which the
+    // depth-bounded JSON reader takes apart without recursing over their length.
+    if (!Script.ends_with(kTail) || Script.size() < kChart.size() + kTail.size()) return;
+    auto Args = ParseJson(
+        "[" +
+        std::string(Script.substr(kChart.size(), Script.size() - kChart.size() - kTail.size())) +
+        "]");
+    if (Args && Args->size() == 3 && (*Args)[0].is_string() && (*Args)[1].is_string() &&
+        (*Args)[2].is_string()) {
       FOut << "📈 차트: " << (*Args)[0].get<std::string>() << " — X "
            << (*Args)[1].get<std::string>() << ", Y " << (*Args)[2].get<std::string>() << std::endl;
     }
     return;
   }
-  // appendChat(false, "ID", "ENCODED"); -- the id is a JSON string literal, the text has no quotes.
-  static const std::regex kChat(
-      R"re(^appendChat\((true|false), "((?:[^"\\]|\\.)*)", "([^"]*)"\);$)re");
-  std::smatch M;
-  if (!std::regex_match(AScript, M, kChat) || M[1] == "true") return;  // the user's own bubbles
-  const std::string Text = DecodeFromPage(M[3]);
+  const auto Bubble = ParseChatScript(AScript);
+  if (!Bubble || Bubble->IsUser) return;  // the user's own bubbles are not echoed
+  const std::string Text = DecodeFromPage(Bubble->Encoded);
   // Status lines (no id) and the agent's tool lines are progress, not the answer.
-  if (M[2].length() == 0 || Text.rfind("🛠️ [", 0) == 0) {
+  if (Bubble->IdLiteral == "\"\"" || Text.rfind("🛠️ [", 0) == 0) {
     FErr << Text << std::endl;  // a status line or an error
   } else {
     FOut << Text << std::endl;
@@ -87,16 +116,19 @@ void TTerminalDialogs::AlaramMessage(const std::string& AMessage) {
 
 bool TTerminalDialogs::ConfirmYesNo(const std::string& AMessage) {
   FErr << ForTerminal(AMessage) << std::endl;
-  if (FPolicy != TCommandPolicy::Ask || !isatty(STDIN_FILENO)) {
+  if (FPolicy != TCommandPolicy::Ask || !isatty(FInput)) {
     // Without a terminal to ask, a command runs only when the user allowed it beforehand.
     bool Allowed = FPolicy == TCommandPolicy::Allow;
     FErr << (Allowed ? "→ 허용 (--allow-commands)" : "→ 거부") << std::endl;
     return Allowed;
   }
   FErr << "허용하려면 y, 거부하려면 Enter: " << std::flush;
-  std::string Answer;
-  std::getline(std::cin, Answer);
-  return Answer == "y" || Answer == "Y" || Answer == "yes";
+  const std::optional<std::string> Answer = ReadLineUnlessInterrupted(FInput, FInterruptFd);
+  if (!Answer) {
+    FErr << std::endl;  // what follows starts on a line of its own
+    return false;
+  }
+  return *Answer == "y" || *Answer == "Y" || *Answer == "yes";
 }
 
 }  // namespace kestrill

@@ -7,7 +7,9 @@
 #include <functional>
 #include <iosfwd>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/Ports.h"
 #include "view/ChatView.h"
@@ -49,8 +51,11 @@ enum class TCommandPolicy { Ask, Allow, Deny };
 
 class TTerminalDialogs : public IDialogs {
  public:
-  TTerminalDialogs(std::ostream& AErr, TCommandPolicy APolicy = TCommandPolicy::Ask)
-      : FErr(AErr), FPolicy(APolicy) {}
+  // Under Ask, the answer is read from AInput when it is a terminal; AInterruptFd (-1 for none)
+  // turning readable ends the wait with No, so Ctrl+C is never stuck behind the question.
+  TTerminalDialogs(std::ostream& AErr, TCommandPolicy APolicy = TCommandPolicy::Ask,
+                   int AInterruptFd = -1, int AInput = 0)
+      : FErr(AErr), FPolicy(APolicy), FInterruptFd(AInterruptFd), FInput(AInput) {}
   void AlaramMessage(const std::string& AMessage) override;
   bool ConfirmYesNo(const std::string& AMessage) override;
   std::optional<std::string> EditText(const std::string&) override { return std::nullopt; }
@@ -60,6 +65,8 @@ class TTerminalDialogs : public IDialogs {
  private:
   std::ostream& FErr;
   TCommandPolicy FPolicy;
+  int FInterruptFd;
+  int FInput;
   int FAlarms = 0;
 };
 
@@ -90,8 +97,18 @@ class TTerminalControls : public IMainControls {
   bool FSendEnabled = false;
 };
 
+// The parts of a bubble script of the view bridge; views into the script it was read from.
+struct TChatScript {
+  bool IsUser = false;
+  std::string_view IdLiteral;  // the id as its quoted literal: "\"\"" for a status line
+  std::string_view Encoded;    // the text, still percent-encoded
+};
+
+// AScript's parts when it is an appendChat call, nullopt for any other script.
+std::optional<TChatScript> ParseChatScript(std::string_view AScript);
+
 // Percent-decoding of the page encoding ("+" is a space).
-std::string DecodeFromPage(const std::string& AEncoded);
+std::string DecodeFromPage(std::string_view AEncoded);
 
 // The engine's messages are written for a message box (CR LF); a terminal wants LF.
 std::string ForTerminal(std::string AText);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/SavedChatArgs.h"
+#include "cli/TerminalInterrupt.h"
 #include "cli/TerminalShell.h"
 #include "core/Config.h"
 #include "core/Paths.h"
@@ -29,7 +30,9 @@ constexpr std::string_view kUsage =
     "  공급자와 모드를 주지 않으면 설정 파일의 값(Model/Selected, Bot/Mode)을 씁니다.\n"
     "  --save나 --chat이 없으면 대화는 파일로 남지 않습니다.\n"
     "  끝 상태: 0 답을 받음, 1 답이 없음 또는 채팅 파일을 읽거나 저장하지 못함,\n"
-    "           2 사용법 오류(없는 파일을 준 경우 포함).\n"
+    "           2 사용법 오류(없는 파일을 준 경우 포함), 130 Ctrl+C로 중지함.\n"
+    "  답을 기다리는 동안 Ctrl+C를 누르면 질문을 중지합니다(--save나 --chat이 있으면\n"
+    "  그때까지의 대화를 저장합니다).\n"
     "\n"
     "  --save               대화를 데이터 폴더에 새 채팅으로 저장하고 채팅 목록에 넣습니다\n"
     "                       (저장한 파일의 경로를 표준 오류에 씁니다)\n"
@@ -141,7 +144,9 @@ int main(int argc, char** argv) {
 
   TTerminalView View(std::cout, std::cerr);
   TTerminalQueue Queue;
-  TTerminalDialogs Dialogs(std::cerr, Policy);
+  // Ctrl+C only wakes the main thread, which stops the turn itself (the controller belongs to it).
+  TInterruptWatch Interrupt([&Queue] { Queue.Post([] {}); });
+  TTerminalDialogs Dialogs(std::cerr, Policy, Interrupt.InterruptedFd());
   TTerminalControls Controls(Prompt, Provider, Mode);
   TChatController Controller(Config, View, Queue, Dialogs, Controls);
   try {
@@ -167,8 +172,16 @@ int main(int argc, char** argv) {
   }
   if (!AttachFile.empty())
     Controller.SetAttachedFilePath(FullPath(AttachFile));  // the chat file keeps full paths
+  if (Interrupt.Interrupted()) return kInterruptedExit;    // nothing asked yet, nothing to keep
   Controller.btnSendClick();
-  Queue.PumpUntil([&] { return Controls.SendEnabled(); });
+  Queue.PumpUntil([&] { return Controls.SendEnabled() || Interrupt.Interrupted(); });
+  if (Interrupt.Interrupted()) {
+    // The conversation so far is kept (and saved when saving is on) before we go.
+    Controller.StopCommand();
+    if (Saving && Controller.ChatFileState() == cfsOpen && !Controller.ChatFileName().empty())
+      std::cerr << "저장됨: " << Controller.ChatFileName() << '\n';
+    return kInterruptedExit;
+  }
   if (View.RepliesShown() > 0) {
     if (!Saving) return 0;
     // A chat that was written and listed is open and unchanged again; the reason for anything

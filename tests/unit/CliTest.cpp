@@ -1,10 +1,23 @@
 // kestrill-cli end to end: a real process, a settings file in a fresh HOME, providers on
 // 127.0.0.1.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "FakeHttpServer.h"
 #include "TestEnv.h"
@@ -23,14 +36,17 @@ struct TRun {
   std::string Out, Err;
 };
 
+const char* const kServiceUrlVariables[] = {"KESTRILL_GEMINI_URL", "KESTRILL_OPENAI_URL",
+                                            "KESTRILL_DEEPSEEK_URL", "KESTRILL_ANTHROPIC_URL",
+                                            "KESTRILL_YAHOO_CHART_URL"};
+
 // Runs kestrill-cli with AArgs (already shell-quoted) in AHome, the given base URL for every
 // provider.
 TRun RunCli(const std::string& AHome, const std::string& ABaseUrl, const std::string& AArgs) {
   std::string Out = AHome + "/out.txt", Err = AHome + "/err.txt";
   std::string Env =
       "HOME='" + AHome + "' XDG_DOCUMENTS_DIR= XDG_CONFIG_HOME= TMPDIR='" + AHome + "'";
-  for (const char* Var : {"KESTRILL_GEMINI_URL", "KESTRILL_OPENAI_URL", "KESTRILL_DEEPSEEK_URL",
-                          "KESTRILL_ANTHROPIC_URL", "KESTRILL_YAHOO_CHART_URL"})
+  for (const char* Var : kServiceUrlVariables)
     Env += std::string(" ") + Var + "='" + ABaseUrl + "'";
   int Raw = std::system(
       (Env + " '" KESTRILL_CLI_PATH "' " + AArgs + " >'" + Out + "' 2>'" + Err + "' </dev/null")
@@ -91,6 +107,173 @@ std::vector<std::pair<std::string, std::string>> SavedMessages(const std::string
   for (const TJson& M : Read.Value) Out.emplace_back(M["role"], M["text"]);
   return Out;
 }
+
+// A provider that takes a request and never answers. The test waits until the request is in,
+// so that what it does next happens while the turn waits for its reply.
+class TNeverAnswering {
+ public:
+  // The request counts as in once the bytes received hold AMarker.
+  explicit TNeverAnswering(std::string AMarker) : FMarker(std::move(AMarker)) {
+    FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in Addr{};
+    Addr.sin_family = AF_INET;
+    Addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t Len = sizeof(Addr);
+    if (FSocket < 0 || bind(FSocket, reinterpret_cast<sockaddr*>(&Addr), Len) != 0 ||
+        listen(FSocket, 8) != 0 ||
+        getsockname(FSocket, reinterpret_cast<sockaddr*>(&Addr), &Len) != 0)
+      throw std::runtime_error("cannot listen");
+    FPort = ntohs(Addr.sin_port);
+    FThread = std::thread([this] { Serve(); });
+  }
+  ~TNeverAnswering() {
+    FStop = true;
+    FThread.join();
+    close(FSocket);
+  }
+  std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(FPort); }
+  // False when nothing came within AGuard (a hang guard, not a timing).
+  bool WaitForRequest(std::chrono::seconds AGuard) {
+    std::unique_lock Lock(FMutex);
+    return FArrived.wait_for(Lock, AGuard, [this] { return FIn; });
+  }
+
+ private:
+  void Serve() {
+    std::vector<pollfd> Fds{{FSocket, POLLIN, 0}};
+    std::string Received;
+    while (!FStop) {
+      if (poll(Fds.data(), Fds.size(), 20) <= 0) continue;
+      if (Fds[0].revents & POLLIN) {
+        int Client = accept4(FSocket, nullptr, nullptr, SOCK_CLOEXEC);
+        if (Client >= 0) Fds.push_back({Client, POLLIN, 0});
+      }
+      for (std::size_t I = 1; I < Fds.size(); ++I) {
+        if (Fds[I].fd < 0 || Fds[I].revents == 0) continue;
+        char Buf[4096];
+        ssize_t N = recv(Fds[I].fd, Buf, sizeof Buf, 0);
+        if (N <= 0) {
+          close(std::exchange(Fds[I].fd, -1));
+          continue;
+        }
+        Received.append(Buf, static_cast<std::size_t>(N));
+        if (Received.find(FMarker) != std::string::npos) {
+          std::lock_guard Lock(FMutex);
+          FIn = true;
+          FArrived.notify_all();
+        }
+      }
+    }
+    for (std::size_t I = 1; I < Fds.size(); ++I)
+      if (Fds[I].fd >= 0) close(Fds[I].fd);
+  }
+
+  std::string FMarker;
+  int FSocket = -1;
+  int FPort = 0;
+  std::atomic<bool> FStop{false};
+  std::mutex FMutex;
+  std::condition_variable FArrived;
+  bool FIn = false;
+  std::thread FThread;
+};
+
+// kestrill-cli started like RunCli does, but left running so the test can signal it.
+class TCliProcess {
+ public:
+  // AStdin is its standard input (-1 for /dev/null).
+  TCliProcess(const std::string& AHome, const std::string& ABaseUrl,
+              const std::vector<std::string>& AArgs, int AStdin = -1)
+      : FOut(AHome + "/out.txt"), FErr(AHome + "/err.txt") {
+    std::vector<std::string> Env{"HOME=" + AHome,
+                                 "XDG_DOCUMENTS_DIR=", "XDG_CONFIG_HOME=", "TMPDIR=" + AHome};
+    for (const char* Var : kServiceUrlVariables) Env.push_back(std::string(Var) + "=" + ABaseUrl);
+    for (char** E = environ; *E; ++E) {
+      const std::string Entry = *E, Name = Entry.substr(0, Entry.find('='));
+      bool Ours = false;
+      for (const std::string& O : Env)
+        Ours = Ours || O.compare(0, Name.size() + 1, Name + "=") == 0;
+      if (!Ours) Env.push_back(Entry);
+    }
+    std::vector<std::string> Argv{KESTRILL_CLI_PATH};
+    Argv.insert(Argv.end(), AArgs.begin(), AArgs.end());
+    auto Pointers = [](std::vector<std::string>& AList) {
+      std::vector<char*> P;
+      for (std::string& S : AList) P.push_back(S.data());
+      P.push_back(nullptr);
+      return P;
+    };
+    posix_spawn_file_actions_t Actions;
+    posix_spawn_file_actions_init(&Actions);
+    if (AStdin >= 0)
+      posix_spawn_file_actions_adddup2(&Actions, AStdin, STDIN_FILENO);
+    else
+      posix_spawn_file_actions_addopen(&Actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&Actions, STDOUT_FILENO, FOut.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&Actions, STDERR_FILENO, FErr.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    auto ArgvP = Pointers(Argv), EnvP = Pointers(Env);
+    if (posix_spawn(&FPid, ArgvP[0], &Actions, nullptr, ArgvP.data(), EnvP.data()) != 0) FPid = -1;
+    posix_spawn_file_actions_destroy(&Actions);
+  }
+  ~TCliProcess() {
+    if (FPid > 0) {
+      kill(FPid, SIGKILL);
+      waitpid(FPid, nullptr, 0);
+    }
+  }
+  bool Started() const { return FPid > 0; }
+  void Signal(int ASignal) const { kill(FPid, ASignal); }
+  // True once standard error holds AText; false after AGuard (a hang guard).
+  bool WaitForErr(const std::string& AText, std::chrono::seconds AGuard) const {
+    const auto Until = std::chrono::steady_clock::now() + AGuard;
+    while (ReadFileBytes(FErr).value_or("").find(AText) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > Until) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+  }
+  // The exit status, or -1 when it did not exit within AGuard (it is then killed) or died of a
+  // signal.
+  TRun Wait(std::chrono::seconds AGuard) {
+    const auto Until = std::chrono::steady_clock::now() + AGuard;
+    int Raw = 0;
+    while (waitpid(FPid, &Raw, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > Until) {
+        kill(FPid, SIGKILL);
+        waitpid(FPid, &Raw, 0);
+        Raw = -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    FPid = -1;
+    return {Raw != -1 && WIFEXITED(Raw) ? WEXITSTATUS(Raw) : -1, ReadFileBytes(FOut).value_or(""),
+            ReadFileBytes(FErr).value_or("")};
+  }
+
+ private:
+  std::string FOut, FErr;
+  pid_t FPid = -1;
+};
+
+// A pseudo-terminal whose slave end can be a program's standard input.
+struct TPty {
+  TPty() {
+    Master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (Master < 0 || grantpt(Master) != 0 || unlockpt(Master) != 0) return;
+    Slave = open(ptsname(Master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  }
+  ~TPty() {
+    if (Slave >= 0) close(Slave);
+    if (Master >= 0) close(Master);
+  }
+  int Master = -1, Slave = -1;
+};
+
+// A hang guard only: every wait below ends on a condition long before it.
+constexpr std::chrono::seconds kHangGuard{10};
 
 }  // namespace
 
@@ -314,4 +497,100 @@ TEST(Cli, SavedChatOptionErrors) {
     // A chat file we could not read is left exactly as it was.
     EXPECT_EQ(ReadFileBytes(Home + "/broken.json"), kBrokenChat);
   }
+}
+
+TEST(Cli, LongRepliesArePrintedWhole) {
+  const std::string Home = HomeForChatGpt();
+  TFakeHttpServer Server;
+  std::string Korean, Ascii;
+  // Line breaks, spaces, quotes and the encoding's own + and % all along; replies are trimmed,
+  // so neither ends on a space.
+  for (int I = 1; I <= 200000; ++I) Korean += I % 50 == 0 ? "\n" : "가";
+  for (int I = 1; I <= 1000000; ++I) Ascii += "ab c\"d+%'x"[I % 10];
+  Korean += "끝";
+  for (const std::string& Text : {Korean, Ascii}) {
+    SCOPED_TRACE(Text.size());
+    Server.Enqueue({200, TJson{{"choices", {{{"message", {{"content", Text}}}}}}}.dump()});
+    TRun R = RunCli(Home, Server.BaseUrl(), "--provider chatgpt 긴 답을 줘");
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_TRUE(R.Out == Text + "\n") << "printed " << R.Out.size() << " bytes";
+  }
+}
+
+TEST(Cli, CtrlCStopsTheTurnAndKeepsThePrompt) {
+  const std::string Prompt = "삼성전자 주가는?";
+  struct TCase {
+    const char* Name;
+    std::vector<std::string> Args;
+    bool Saves;
+  };
+  const TCase Cases[] = {
+      {"chatbot", {"--provider", "chatgpt"}, false},
+      {"chatbot, saved", {"--provider", "chatgpt", "--save"}, true},
+      {"agent, saved", {"--mode", "agent", "--provider", "chatgpt", "--save"}, true},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const std::string Home = HomeForChatGpt(), Data = Home + "/Documents/Kestrill";
+    TNeverAnswering Provider(Prompt);
+    std::vector<std::string> Args = C.Args;
+    Args.push_back(Prompt);
+    TCliProcess Cli(Home, Provider.BaseUrl(), Args);
+    ASSERT_TRUE(Cli.Started());
+    ASSERT_TRUE(Provider.WaitForRequest(kHangGuard));
+    Cli.Signal(SIGINT);
+    TRun R = Cli.Wait(kHangGuard);
+    EXPECT_EQ(R.Status, 130) << R.Err;
+    EXPECT_NE(R.Err.find("중지되었습니다.\n"), std::string::npos) << R.Err;
+    EXPECT_EQ(R.Out, "");
+    const std::vector<std::string> Files = ChatFilesIn(Data);
+    if (!C.Saves) {
+      EXPECT_TRUE(Files.empty());
+      continue;
+    }
+    ASSERT_EQ(Files.size(), 1u) << R.Err;
+    EXPECT_EQ(SavedMessages(Files[0]),
+              (std::vector<std::pair<std::string, std::string>>{{"user", Prompt}}));
+    EXPECT_NE(R.Err.find("저장됨: " + Files[0] + "\n"), std::string::npos) << R.Err;
+  }
+}
+
+TEST(Cli, CtrlCWhileTheCommandQuestionWaitsOnTheTerminal) {
+  const std::string Home = HomeForChatGpt();
+  TConfig(Home + "/Documents/Kestrill/Kestrill.Ini").Write(keys::Command, true);
+  const std::string Marker = Home + "/ran";
+  TFakeHttpServer Server;
+  Server.Enqueue(
+      {200,
+       TJson{{"choices",
+              {{{"message",
+                 {{"content", "확인해 볼게요."},
+                  {"tool_calls",
+                   {{{"id", "c1"},
+                     {"function",
+                      {{"name", "execute_cmd"},
+                       {"arguments", TJson{{"command", "touch '" + Marker + "'"}}.dump()}}}}}}}}}}}}
+           .dump()});
+  TPty Terminal;
+  ASSERT_GE(Terminal.Slave, 0);
+  TCliProcess Cli(Home, Server.BaseUrl(),
+                  {"--mode", "agent", "--provider", "chatgpt", "--save", "파일을 만들어 줘"},
+                  Terminal.Slave);
+  ASSERT_TRUE(Cli.Started());
+  ASSERT_TRUE(Cli.WaitForErr("허용하려면 y, 거부하려면 Enter: ", kHangGuard));
+  Cli.Signal(SIGINT);
+  TRun R = Cli.Wait(kHangGuard);
+  EXPECT_EQ(R.Status, 130) << R.Err;
+  EXPECT_NE(R.Err.find("Enter: \n중지되었습니다.\n"), std::string::npos) << R.Err;
+  EXPECT_FALSE(std::filesystem::exists(Marker));
+  const std::vector<std::string> Files = ChatFilesIn(Home + "/Documents/Kestrill");
+  ASSERT_EQ(Files.size(), 1u) << R.Err;
+  // The call stays, answered as stopped, so the chat can be sent to any provider again.
+  const std::vector<std::pair<std::string, std::string>> Kept{
+      {"user", "파일을 만들어 줘"},
+      {"assistant", "확인해 볼게요."},
+      {"assistant", ""},
+      {"tool", "사용자가 도구 실행을 중지했습니다."}};
+  EXPECT_EQ(SavedMessages(Files[0]), Kept);
+  EXPECT_EQ(ReadChatJsonFile(Files[0]).Value[2]["toolname"], "execute_cmd");
 }

@@ -1,0 +1,41 @@
+// Ctrl+C in the terminal. The signal handler only writes to a pipe; everything else happens on
+// ordinary threads, so no engine code ever runs in signal context.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace kestrill {
+
+// The exit status of a program ended by Ctrl+C, as shells report it.
+inline constexpr int kInterruptedExit = 130;
+
+// Catches Ctrl+C while it lives (one at a time). The first Ctrl+C is recorded and AWake runs on
+// a watcher thread (the terminal posts to its UI queue so the main thread looks at once); a
+// second one ends the program on the spot with kInterruptedExit.
+class TInterruptWatch {
+ public:
+  explicit TInterruptWatch(std::function<void()> AWake);
+  ~TInterruptWatch();  // the previous SIGINT handling is back
+  TInterruptWatch(const TInterruptWatch&) = delete;
+  TInterruptWatch& operator=(const TInterruptWatch&) = delete;
+
+  bool Interrupted() const;
+  // Readable from the first Ctrl+C on and never drained: whatever waits on the terminal polls it
+  // next to its input.
+  int InterruptedFd() const { return FLatch[0]; }
+
+ private:
+  void Watch(std::function<void()> AWake);
+  int FLatch[2] = {-1, -1};
+  int FQuit[2] = {-1, -1};
+  std::thread FWatcher;
+};
+
+// One line typed on AInput (without its line break); nullopt when AInterruptFd (-1 for none)
+// became readable first, or the input ended or failed before a line was complete.
+std::optional<std::string> ReadLineUnlessInterrupted(int AInput, int AInterruptFd);
+
+}  // namespace kestrill
