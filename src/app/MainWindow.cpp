@@ -4,27 +4,26 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStyle>
-#include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
+#include "app/AttachmentPreview.h"
+#include "app/HistoryList.h"
 #include "app/SettingsDialog.h"
-#include "app/TextEditorDialog.h"
 #include "app/WebViewHost.h"
 #include "core/Paths.h"
 
@@ -55,6 +54,11 @@ TfrmMain::TfrmMain(QWidget* AParent) : QMainWindow(AParent) {
   LayoutPreview->hide();
   LayoutBottom->setFixedHeight(80);
   FController = std::make_unique<TChatController>(*FConfig, *ChatWebBrowser, *this, *this, *this);
+  ConnectControls();
+  FController->FormCreate();
+}
+
+void TfrmMain::ConnectControls() {
   connect(ChatWebBrowser, &TChatWebView::DidFinishLoad, this, [this] {
     FController->ChatWebBrowserDidFinishLoad();
     if (std::getenv("KESTRILL_REPORT_READY")) {
@@ -62,10 +66,32 @@ TfrmMain::TfrmMain(QWidget* AParent) : QMainWindow(AParent) {
       std::fflush(stdout);
     }
   });
+  connect(ChatWebBrowser, &TChatWebView::ShouldStartLoadWithRequest, this,
+          [this](const QString& AUrl) {
+            FController->ChatWebBrowserShouldStartLoadWithRequest(AUrl.toStdString());
+          });
   connect(btnSend, &QPushButton::clicked, this, [this] { FController->btnSendClick(); });
-  connect(sbNewChat, &QPushButton::clicked, this, [this] { FController->NewChat(); });
+  connect(sbNewChat, &QPushButton::clicked, this, [this] { FController->sbNewChatClick(); });
   connect(sbSetting, &QPushButton::clicked, this, [this] { sbSettingClick(); });
-  FController->FormCreate();
+  connect(sbAttach, &QToolButton::clicked, this, [this] { sbAttachClick(); });
+  connect(LayoutPreview, &TAttachmentPreview::RemoveClicked, this,
+          [this] { FController->ClearAttachment(); });
+
+  connect(ListBoxHistory, &THistoryList::ChatChosen, this,
+          [this](const QString& AFileName, const QString& ATitle) {
+            FController->ListBoxHistoryChange(AFileName.toStdString(), ATitle.toStdString());
+          });
+  connect(ListBoxHistory, &THistoryList::DeleteKeyPressed, this, [this](const QString& AFileName) {
+    FTargetItem = AFileName;
+    MenuItemDeleteClick();
+  });
+  connect(ListBoxHistory, &THistoryList::ActionButtonClicked, this,
+          [this](const QString& AFileName, const QPoint& AMenuPos) {
+            FTargetItem = AFileName;
+            PopupMenu1->popup(AMenuPos);
+          });
+  connect(ListBoxHistory, &THistoryList::PointerInside, this,
+          [this](bool AInside) { FInputMayTakeFocus = !AInside; });
 }
 
 TfrmMain::~TfrmMain() { FController.reset(); }
@@ -137,8 +163,7 @@ void TfrmMain::BuildControls() {
   sbNewChat->setObjectName("sbNewChat");
   sbNewChat->setFixedHeight(35);
   sbNewChat->setFont(Arial(14));
-  ListBoxHistory = new QListWidget(LayoutLeftPanel);
-  ListBoxHistory->setObjectName("ListBoxHistory");
+  ListBoxHistory = new THistoryList(LayoutLeftPanel);
   ListBoxHistory->setStyleSheet("QListWidget { background: transparent; border: none; }");
   sbSetting = new QPushButton(style()->standardIcon(QStyle::SP_FileDialogDetailedView),
                               U("환경설정"), LayoutLeftPanel);
@@ -162,9 +187,7 @@ void TfrmMain::BuildControls() {
   LayoutBottom->setFixedHeight(140);
   auto* Bottom = new QVBoxLayout(LayoutBottom);
   Bottom->setContentsMargins(8, 4, 8, 8);
-  LayoutPreview = new QWidget(LayoutBottom);
-  LayoutPreview->setObjectName("LayoutPreview");
-  LayoutPreview->setFixedHeight(80);
+  LayoutPreview = new TAttachmentPreview(LayoutBottom);
   Bottom->addWidget(LayoutPreview);
   FrameRect = new QFrame(LayoutBottom);
   FrameRect->setObjectName("FrameRect");
@@ -178,7 +201,7 @@ void TfrmMain::BuildControls() {
   sbAttach->setAutoRaise(true);
   sbAttach->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
   sbAttach->setToolTip(U("이미지 또는 파일 첨부"));
-  sbAttach->setEnabled(false);  // attachments arrive with their own controls
+  sbAttach->setFocusPolicy(Qt::NoFocus);
   MemoInput = new QPlainTextEdit(FrameRect);
   MemoInput->setObjectName("MemoInput");
   MemoInput->setFrameShape(QFrame::NoFrame);
@@ -214,14 +237,42 @@ void TfrmMain::BuildMenus() {
   MenuOpenPrompt = PopupLogo->addAction(U("프롬프트 파일 열기"));
   MenuOpenPrompt->setObjectName("MenuOpenPrompt");
   MenuOpenPrompt->setShortcut(QKeySequence("Ctrl+O"));
-  MenuOpenPrompt->setEnabled(false);  // arrives with the chat files
+  connect(MenuOpenPrompt, &QAction::triggered, this, [this] { MenuOpenPromptClick(); });
   MenuSaveChat = PopupLogo->addAction(U("채팅 저장"));
   MenuSaveChat->setObjectName("MenuSaveChat");
   MenuSaveChat->setShortcut(QKeySequence("Ctrl+S"));
-  MenuSaveChat->setEnabled(false);  // arrives with the chat files
+  connect(MenuSaveChat, &QAction::triggered, this, [this] { FController->MenuSaveChatClick(); });
+  // A shortcut of an action that lives only in a closed popup never fires; on the window it
+  // works wherever the focus is, the page included.
+  for (QAction* A : {MenuOpenPrompt, MenuSaveChat}) {
+    A->setShortcutContext(Qt::WindowShortcut);
+    addAction(A);
+  }
   connect(sbLogo, &QToolButton::clicked, this, [this] {
     PopupLogo->popup(sbLogo->mapToGlobal(QPoint(sbLogo->width(), sbLogo->height())));
   });
+
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName("PopupMenu1");
+  MenuItemReRun = PopupMenu1->addAction(U("다시 실행"));
+  MenuItemReRun->setObjectName("MenuItemReRun");
+  connect(MenuItemReRun, &QAction::triggered, this, [this] { MenuItemReRunClick(); });
+  MenuItemEdit = PopupMenu1->addAction(U("제목 편집"));
+  MenuItemEdit->setObjectName("MenuItemEdit");
+  connect(MenuItemEdit, &QAction::triggered, this, [this] { MenuItemEditClick(); });
+  MenuItemDelete = PopupMenu1->addAction(U("삭제"));
+  MenuItemDelete->setObjectName("MenuItemDelete");
+  connect(MenuItemDelete, &QAction::triggered, this, [this] { MenuItemDeleteClick(); });
+  PopupMenu1->addSeparator()->setEnabled(false);
+  MenuItemOpen = PopupMenu1->addAction(U("채팅 파일 열기"));
+  MenuItemOpen->setObjectName("MenuItemOpen");
+  connect(MenuItemOpen, &QAction::triggered, this, [this] { MenuItemOpenClick(); });
+
+  // One dialog for prompts and attachments: each command sets its own filter.
+  OpenDialog1 = new QFileDialog(this);
+  OpenDialog1->setObjectName("OpenDialog1");
+  OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+  OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
 
   ActCopy = new QAction("Copy", this);
   ActCopy->setObjectName("ActCopy");
@@ -240,12 +291,16 @@ void TfrmMain::showEvent(QShowEvent* AEvent) {
   if (FShown) return;
   FShown = true;
   ReadConfig();
-  MemoInput->setFocus();
+  FController->FormShow();
+  FocusInput();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* AEvent) {
-  // Late results of a running turn are dropped; its request is cancelled.
-  FController->Shutdown(std::chrono::milliseconds(1000));
+  // The running turn is stopped and the open chat saved; a failed save may keep the window.
+  if (!FController->FormCloseQuery()) {
+    AEvent->ignore();
+    return;
+  }
   try {
     WriteConfig();
   } catch (const EIniFileException& E) {
@@ -307,80 +362,5 @@ void TfrmMain::WriteConfig() {
   C.Write(keys::Mode, cbxMode->currentIndex());
   C.Write(keys::Sidebar, MenuSidebar->isChecked());
 }
-
-void TfrmMain::sbSettingClick() {
-  TfrmSetting Dialog(*FConfig, this);
-  Dialog.exec();
-}
-
-void TfrmMain::MenuSidebarClick() {
-  LayoutLeftPanel->setVisible(MenuSidebar->isChecked());
-  ToolBarLogo->setFixedWidth(MenuSidebar->isChecked() ? LayoutLeftPanel->width() : 120);
-}
-
-void TfrmMain::ActCopyExecute() {
-  QWidget* Focus = QApplication::focusWidget();
-  if (auto* Line = qobject_cast<QLineEdit*>(Focus)) {
-    Line->copy();
-  } else if (auto* Memo = qobject_cast<QPlainTextEdit*>(Focus)) {
-    Memo->copy();
-  } else {
-    FController->CopyPageSelection();
-  }
-}
-
-void TfrmMain::Post(std::function<void()> AWork) {
-  QMetaObject::invokeMethod(this, std::move(AWork), Qt::QueuedConnection);
-}
-
-void TfrmMain::AlaramMessage(const std::string& AMessage) {
-  QString Text = QString::fromStdString(AMessage);
-  auto Show = [this, Text] { QMessageBox::information(this, windowTitle(), Text); };
-  if (QThread::currentThread() == thread())
-    Show();
-  else
-    Post(Show);
-}
-
-bool TfrmMain::ConfirmYesNo(const std::string& AMessage) {
-  return QMessageBox::question(this, windowTitle(), QString::fromStdString(AMessage),
-                               QMessageBox::Yes | QMessageBox::No,
-                               QMessageBox::No) == QMessageBox::Yes;
-}
-
-std::optional<std::string> TfrmMain::EditText(const std::string& AText) {
-  TfrmTextEditor Editor(*FConfig, this);
-  Editor.SetText(QString::fromStdString(AText));
-  if (Editor.exec() != QDialog::Accepted) return std::nullopt;
-  return Editor.GetText().toStdString();
-}
-
-std::string TfrmMain::PromptText() const { return MemoInput->toPlainText().toStdString(); }
-
-void TfrmMain::ClearPrompt() {
-  MemoInput->clear();
-  MemoInput->setFocus();
-}
-
-bool TfrmMain::SendEnabled() const { return btnSend->isEnabled(); }
-void TfrmMain::SetSendEnabled(bool AEnabled) { btnSend->setEnabled(AEnabled); }
-int TfrmMain::ProviderIndex() const { return cbxModels->currentIndex(); }
-int TfrmMain::ModeIndex() const { return cbxMode->currentIndex(); }
-void TfrmMain::SetChatTitle(const std::string& ATitle) {
-  lbChatTitle->setText(QString::fromStdString(ATitle));
-}
-
-// Placeholders until the sidebar lands in the window.
-void TfrmMain::SetPromptText(const std::string& AText) {
-  MemoInput->setPlainText(QString::fromStdString(AText));
-  MemoInput->setFocus();
-}
-void TfrmMain::ClearHistoryItems() {}
-void TfrmMain::AddHistoryItem(const std::string&, const std::string&, bool, double) {}
-void TfrmMain::RemoveHistoryItem(const std::string&) {}
-void TfrmMain::SetHistoryItemTitle(const std::string&, const std::string&) {}
-bool TfrmMain::SelectHistoryItem(const std::string&) { return false; }
-void TfrmMain::HideAttachmentPreview() {}
-void TfrmMain::OpenURL(const std::string&) {}
 
 }  // namespace kestrill

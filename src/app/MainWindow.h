@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QMainWindow>
+#include <deque>
 #include <memory>
+#include <vector>
 
 #include "core/Config.h"
 #include "engine/ChatController.h"
@@ -11,9 +13,9 @@
 
 class QAction;
 class QComboBox;
+class QFileDialog;
 class QFrame;
 class QLabel;
-class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -22,7 +24,9 @@ class QToolButton;
 
 namespace kestrill {
 
+class TAttachmentPreview;
 class TChatWebView;
+class THistoryList;
 
 class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IMainControls {
   Q_OBJECT
@@ -60,6 +64,22 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   void ReadConfig();
   void WriteConfig();
 
+  // What the shared file dialog's choice leads to; the dialog commands end here, and so can
+  // anything that already has a path.
+  void AttachFile(const QString& APath);
+  void OpenPromptFileChosen(const QString& APath);
+
+  // For tests, the way a message box hook works: while a script is set no dialog is shown.
+  // Messages and questions are recorded; the questions and the editor take their answers from
+  // the front of the queues (No and cancel once they run out).
+  struct TDialogScript {
+    std::vector<std::string> Messages;
+    std::vector<std::string> Questions;
+    std::deque<bool> Answers;
+    std::deque<std::optional<std::string>> Edits;
+  };
+  void SetDialogScript(TDialogScript* AScript) { FDialogScript = AScript; }
+
  protected:
   void showEvent(QShowEvent* AEvent) override;
   void closeEvent(QCloseEvent* AEvent) override;
@@ -68,12 +88,28 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
  private:
   void BuildControls();
   void BuildMenus();
+  void ConnectControls();
   void sbSettingClick();
   void MenuSidebarClick();
   void ActCopyExecute();
+  void MenuOpenPromptClick();
+  void sbAttachClick();
+  void MenuItemReRunClick();
+  void MenuItemEditClick();
+  void MenuItemDeleteClick();
+  void MenuItemOpenClick();
+  QString TargetTitle() const;
+  // Gives the input box the focus unless the pointer is over the history list, where the
+  // keyboard belongs to the list.
+  void FocusInput();
 
   std::unique_ptr<TConfig> FConfig;
   bool FShown = false;
+  bool FInputMayTakeFocus = true;
+  // The chat file of the item the chat item menu acts on ("" when none). Items are looked up
+  // by it each time: the item itself may be gone by the time a menu command runs.
+  QString FTargetItem;
+  TDialogScript* FDialogScript = nullptr;
 
   QWidget* ToolBarLogo;
   QToolButton* sbLogo;
@@ -83,11 +119,11 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   QSplitter* Splitter1;
   QWidget* LayoutLeftPanel;
   QPushButton* sbNewChat;
-  QListWidget* ListBoxHistory;
+  THistoryList* ListBoxHistory;
   QPushButton* sbSetting;
   TChatWebView* ChatWebBrowser;
   QWidget* LayoutBottom;
-  QWidget* LayoutPreview;
+  TAttachmentPreview* LayoutPreview;
   QFrame* FrameRect;
   QToolButton* sbAttach;
   QPlainTextEdit* MemoInput;
@@ -98,6 +134,12 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   QAction* MenuSaveChat;
   QAction* ActCopy;
   QAction* ActClearHistory;
+  QMenu* PopupMenu1;
+  QAction* MenuItemReRun;
+  QAction* MenuItemEdit;
+  QAction* MenuItemDelete;
+  QAction* MenuItemOpen;
+  QFileDialog* OpenDialog1;
 
   // Last: destroyed first, so its background work ends while everything above still exists.
   std::unique_ptr<TChatController> FController;

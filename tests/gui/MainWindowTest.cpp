@@ -1,15 +1,24 @@
 // The real window under Xvfb with the real web engine: chatbot turns end to end against a
-// provider on 127.0.0.1, the keys of the input box, layout restore, the dialogs.
+// provider on 127.0.0.1, the keys of the input box, layout restore, the dialogs, the history
+// sidebar and its menus, the shortcuts, the attachment preview.
 #include <QApplication>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 #include <QWebEnginePage>
+#include <algorithm>
 #include <filesystem>
 
 #include "FakeHttpServer.h"
@@ -49,6 +58,94 @@ QString Bubbles(TfrmMain& W) {
       .toString();
 }
 
+QString Q(const char* AUtf8) { return QString::fromUtf8(AUtf8); }
+
+std::optional<TJson> ReadJsonFile(const std::string& APath) {
+  auto Bytes = ReadFileBytes(APath);
+  if (!Bytes) return std::nullopt;
+  std::string_view Text = *Bytes;
+  if (Text.substr(0, 3) == "\xEF\xBB\xBF") Text.remove_prefix(3);
+  return ParseJson(Text);
+}
+
+QListWidget* List(TfrmMain& W) { return W.findChild<QListWidget*>("ListBoxHistory"); }
+
+QStringList ItemTexts(TfrmMain& W) {
+  QStringList R;
+  for (int I = 0; I < List(W)->count(); ++I) R << List(W)->item(I)->text();
+  return R;
+}
+
+void ClickItem(TfrmMain& W, int ARow) {
+  QListWidget* L = List(W);
+  QTest::mouseClick(L->viewport(), Qt::LeftButton, {}, L->visualItemRect(L->item(ARow)).center());
+}
+
+// Hovers the item of ARow and clicks its "..." button; the chat item menu is then open.
+QMenu* OpenItemMenu(TfrmMain& W, int ARow) {
+  QListWidget* L = List(W);
+  auto* Btn = W.findChild<QPushButton*>("ActionBtn");
+  const QRect R = L->visualItemRect(L->item(ARow));
+  QTest::mouseMove(L->viewport(), R.center());
+  [&] {
+    QTRY_VERIFY(Btn->isVisible());
+    QCOMPARE(Btn->geometry(), QRect(R.right() - 29, R.top(), 30, R.height()));
+  }();
+  QTest::mouseClick(Btn, Qt::LeftButton);
+  auto* Menu = W.findChild<QMenu*>("PopupMenu1");
+  [&] { QTRY_VERIFY(Menu->isVisible()); }();
+  return Menu;
+}
+
+void ClickMenuItem(QMenu* AMenu, const char* AName) {
+  auto* Action = AMenu->findChild<QAction*>(AName);
+  if (!Action) Action = AMenu->parent()->findChild<QAction*>(AName);
+  QTest::mouseClick(AMenu, Qt::LeftButton, {}, AMenu->actionGeometry(Action).center());
+}
+
+// Stands in for the desktop's file opener.
+class TUrlRecorder : public QObject {
+  Q_OBJECT
+ public:
+  QList<QUrl> Urls;
+ public slots:
+  void Open(const QUrl& AUrl) { Urls << AUrl; }
+};
+
+// Answers the next modal file dialog with AChoice after noting what it offered. The choice is
+// offered again until the dialog takes it.
+struct TFileDialogAnswer {
+  QString Name, Directory;
+  QStringList Filters;
+  QTimer Poll;
+  int Tries = 0;
+  explicit TFileDialogAnswer(const QString& AChoice) {
+    Poll.setInterval(50);
+    QObject::connect(&Poll, &QTimer::timeout, [this, AChoice] {
+      auto* D = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!D) {
+        if (!Name.isEmpty()) Poll.stop();
+        return;
+      }
+      if (Name.isEmpty()) {
+        Name = D->objectName();
+        Directory = D->directory().absolutePath();
+        Filters = D->nameFilters();
+      }
+      // Typed into the name box, as a user would; the dialog does not overwrite that box
+      // while it has the focus.
+      if (++Tries > 100) {  // never hang: a refused choice ends as a cancel, and the test fails
+        D->reject();
+        return;
+      }
+      D->selectFile(AChoice);
+      if (auto* Edit = qobject_cast<QLineEdit*>(D->focusWidget())) Edit->setText(AChoice);
+      static_cast<QDialog*>(D)->accept();  // as its Open button does
+    });
+    Poll.start();
+  }
+};
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -56,9 +153,53 @@ class MainWindowTest : public QObject {
  private:
   std::unique_ptr<TFakeHttpServer> FServer;
   std::string FHome;
+  TfrmMain::TDialogScript FDialogs;  // no test ever waits on a modal box
+
+  std::string DataFolder() const { return FHome + "/Documents/Kestrill"; }
+
+  // ChatFileList.json as the program keeps it: a byte order mark, then the entries.
+  void WriteCatalogue(const std::vector<TChatFile>& AEntries) {
+    TJson A = TJson::array();
+    for (const TChatFile& E : AEntries)
+      A.push_back({{"filename", E.FileName}, {"title", E.Title}, {"lastModified", E.LastModified}});
+    WriteTestFile(DataFolder() + "/ChatFileList.json", "\xEF\xBB\xBF" + A.dump(4));
+  }
+
+  // A saved chat in the data folder; message I of file F has the id "F-I".
+  std::string WriteChat(const std::string& AName,
+                        const std::vector<std::pair<std::string, std::string>>& ARoleTexts) {
+    TJson A = TJson::array();
+    for (std::size_t I = 0; I < ARoleTexts.size(); ++I)
+      A.push_back({{"msgId", AName + "-" + std::to_string(I)},
+                   {"role", ARoleTexts[I].first},
+                   {"text", ARoleTexts[I].second},
+                   {"attached", ""},
+                   {"mimetype", ""}});
+    const std::string Path = DataFolder() + "/" + AName + ".json";
+    WriteTestFile(Path, "\xEF\xBB\xBF" + A.dump(4));
+    return Path;
+  }
+
+  // Two saved chats, listed in the catalogue oldest first; returns {older, newer}.
+  std::pair<std::string, std::string> WriteTwoChats() {
+    std::string Old = WriteChat("old", {{"user", "지난주 질문"}, {"model", "지난주 답"}});
+    std::string New = WriteChat("new", {{"user", "오늘 질문"}, {"model", "**오늘** 답"}});
+    WriteCatalogue({{Old, "지난주 대화", "20250101090000"}, {New, "오늘 대화", "20250301090000"}});
+    return {Old, New};
+  }
+
+  std::vector<TChatFile> CatalogueEntries() {
+    std::vector<TChatFile> R;
+    auto Doc = ReadJsonFile(DataFolder() + "/ChatFileList.json");
+    if (Doc && Doc->is_array())
+      for (const TJson& E : *Doc)
+        R.push_back({E.value("filename", ""), E.value("title", ""), E.value("lastModified", "")});
+    return R;
+  }
 
   std::unique_ptr<TfrmMain> OpenWindow() {
     auto W = std::make_unique<TfrmMain>();
+    W->SetDialogScript(&FDialogs);
     W->show();
     auto* Send = W->findChild<QPushButton*>("btnSend");
     [&] { QTRY_VERIFY_WITH_TIMEOUT(Send->isEnabled(), 20000); }();
@@ -79,6 +220,7 @@ class MainWindowTest : public QObject {
 
  private slots:
   void init() {
+    FDialogs = {};
     FHome = UseFreshHome();
     std::filesystem::create_directories(FHome + "/Documents/Kestrill");
     FServer = std::make_unique<TFakeHttpServer>();
@@ -249,6 +391,263 @@ class MainWindowTest : public QObject {
     QCOMPARE(Loads.count(), 0);  // the cancelled navigation is not a page load
   }
 
+  void sidebarListsTheCatalogue_data() {
+    QTest::addColumn<double>("FontSetting");
+    QTest::addColumn<double>("ItemFont");
+    QTest::newRow("default") << 0.0 << 12.0;
+    QTest::newRow("FontSize set") << 15.0 << 15.0;
+  }
+
+  void sidebarListsTheCatalogue() {
+    QFETCH(double, FontSetting);
+    QFETCH(double, ItemFont);
+    if (FontSetting > 0) TConfig(SettingsFilePath()).Write(keys::FontSize, FontSetting);
+    auto [Old, New] = WriteTwoChats();
+    auto W = OpenWindow();
+    QCOMPARE(ItemTexts(*W), QStringList({Q("오늘 대화"), Q("지난주 대화")}));
+    QCOMPARE(List(*W)->item(0)->data(Qt::UserRole).toString(), QString::fromStdString(New));
+    QCOMPARE(List(*W)->item(1)->font().pointSizeF(), ItemFont);
+
+    ClickItem(*W, 1);
+    QCOMPARE(W->findChild<QLabel*>("lbChatTitle")->text(), Q("지난주 대화"));
+    QTRY_COMPARE(Bubbles(*W), Q("U:지난주 질문|M:지난주 답"));
+    QCOMPARE(W->Controller().ChatFileName(), Old);
+    QVERIFY(FDialogs.Messages.empty());
+  }
+
+  void aChatbotTurnIsSavedAndListed() {
+    FServer->SetDefault({200, R"({"choices":[{"message":{"content":"새 답입니다."}}]})"});
+    const std::string Old = WriteChat("old", {{"user", "지난 질문"}, {"model", "지난 답"}});
+    WriteCatalogue({{Old, "지난 대화", "20250101090000"}});
+    std::string Saved;
+    {
+      auto W = OpenWindow();
+      Type(*W, Q("새 질문"));
+      QTest::keyClick(W->findChild<QPlainTextEdit*>("MemoInput"), Qt::Key_Return);
+      QTRY_COMPARE_WITH_TIMEOUT(ItemTexts(*W), QStringList({Q("새 질문"), Q("지난 대화")}), 10000);
+      auto Entries = CatalogueEntries();
+      QCOMPARE(Entries.size(), std::size_t(2));
+      QCOMPARE(QString::fromStdString(Entries[1].Title), Q("새 질문"));
+      Saved = Entries[1].FileName;
+      QVERIFY(std::filesystem::exists(Saved));
+      // The chat goes on in its file, and the sidebar shows which one it is.
+      QCOMPARE(W->Controller().ChatFileName(), Saved);
+      QCOMPARE(List(*W)->selectedItems().value(0), List(*W)->item(0));
+      W->close();
+    }
+    auto W = OpenWindow();
+    QCOMPARE(ItemTexts(*W), QStringList({Q("새 질문"), Q("지난 대화")}));
+    ClickItem(*W, 1);
+    QTRY_COMPARE(Bubbles(*W), Q("U:지난 질문|M:지난 답"));
+    ClickItem(*W, 0);
+    QTRY_COMPARE(Bubbles(*W), Q("U:새 질문|M:새 답입니다."));
+    QCOMPARE(W->Controller().ChatFileName(), Saved);
+  }
+
+  void chatItemMenuRenamesAndOpens() {
+    auto [Old, New] = WriteTwoChats();
+    auto W = OpenWindow();
+    auto* Btn = W->findChild<QPushButton*>("ActionBtn");
+    QVERIFY(!Btn->isVisible());
+    QCOMPARE(Btn->focusPolicy(), Qt::NoFocus);
+    QMenu* Menu = OpenItemMenu(*W, 1);
+    QStringList Texts;
+    for (QAction* A : Menu->actions()) Texts << A->text();
+    QCOMPARE(Texts,
+             QStringList({Q("다시 실행"), Q("제목 편집"), Q("삭제"), "", Q("채팅 파일 열기")}));
+    QVERIFY(Menu->actions()[3]->isSeparator() && !Menu->actions()[3]->isEnabled());
+    QCOMPARE(Menu->pos(), Btn->mapToGlobal(QPoint(0, Btn->height())));
+
+    FDialogs.Edits.push_back("이름 바꾼 대화");
+    ClickMenuItem(Menu, "MenuItemEdit");
+    QCOMPARE(ItemTexts(*W), QStringList({Q("오늘 대화"), Q("이름 바꾼 대화")}));
+    QVERIFY(!Btn->isVisible());
+    auto Entries = CatalogueEntries();
+    QCOMPARE(Entries.size(), std::size_t(2));
+    auto Renamed = std::find_if(Entries.begin(), Entries.end(),
+                                [&](const TChatFile& E) { return E.FileName == Old; });
+    QVERIFY(Renamed != Entries.end());
+    QCOMPARE(QString::fromStdString(Renamed->Title), Q("이름 바꾼 대화"));
+
+    TUrlRecorder Opener;
+    QDesktopServices::setUrlHandler("file", &Opener, "Open");
+    ClickMenuItem(OpenItemMenu(*W, 0), "MenuItemOpen");
+    QDesktopServices::unsetUrlHandler("file");
+    QCOMPARE(Opener.Urls, QList<QUrl>({QUrl::fromLocalFile(QString::fromStdString(New))}));
+
+    // Off the items, the button goes.
+    QTest::mouseMove(List(*W)->viewport(), QPoint(5, List(*W)->viewport()->height() - 5));
+    QTRY_VERIFY(!Btn->isVisible());
+    QVERIFY(FDialogs.Messages.empty());
+  }
+
+  void deleteKeyRemovesTheSelectedChat() {
+    auto [Old, New] = WriteTwoChats();
+    auto W = OpenWindow();
+    QListWidget* L = List(*W);
+    L->setFocus();
+    QTest::keyClick(L, Qt::Key_Delete);
+    QCOMPARE(FDialogs.Messages, std::vector<std::string>{"선택된 채팅 파일이 없습니다."});
+    QVERIFY(FDialogs.Questions.empty());
+
+    ClickItem(*W, 1);
+    QCOMPARE(W->Controller().ChatFileName(), Old);
+    FDialogs.Answers = {false, true};
+    QTest::keyClick(L, Qt::Key_Delete);  // No: everything stays
+    QCOMPARE(FDialogs.Questions,
+             std::vector<std::string>{"다음 채팅 파일을 삭제하시겠습니까?\r\n[지난주 대화]"});
+    QCOMPARE(ItemTexts(*W).size(), 2);
+    QVERIFY(std::filesystem::exists(Old));
+
+    QTest::keyClick(L, Qt::Key_Delete);  // Yes
+    QCOMPARE(ItemTexts(*W), QStringList({Q("오늘 대화")}));
+    QVERIFY(!std::filesystem::exists(Old));
+    auto Entries = CatalogueEntries();
+    QCOMPARE(Entries.size(), std::size_t(1));
+    QCOMPARE(Entries[0].FileName, New);
+    // The open chat was the deleted one: a new chat takes its place.
+    QCOMPARE(W->Controller().ChatFileState(), cfsNew);
+    QVERIFY(W->Controller().ChatHistory().empty());
+    QCOMPARE(FDialogs.Messages.size(), std::size_t(1));
+  }
+
+  void shortcutsWorkWhereverTheFocusIs_data() {
+    QTest::addColumn<QString>("FocusOn");
+    QTest::newRow("page") << "ChatWebBrowser";
+    QTest::newRow("input box") << "MemoInput";
+  }
+
+  void shortcutsWorkWhereverTheFocusIs() {
+    QFETCH(QString, FocusOn);
+    auto [Old, New] = WriteTwoChats();
+    const std::string Prompt = FHome + "/prompt.md";
+    WriteTestFile(Prompt, "파일에서 온 프롬프트");
+    auto W = OpenWindow();
+    W->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(W.get()));
+    ClickItem(*W, 0);
+    QTRY_COMPARE(Bubbles(*W), Q("U:오늘 질문|M:오늘 답"));
+    W->Controller().SetChatFileState(cfsModified);
+    auto* Target = W->findChild<QWidget*>(FocusOn);
+    Target->setFocus();
+    QTRY_VERIFY(Target->hasFocus());
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(W->Controller().ChatFileState(), cfsOpen);
+
+    TFileDialogAnswer Dialog(QString::fromStdString(Prompt));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(Dialog.Name, QString("OpenDialog1"));
+    QCOMPARE(Dialog.Filters, QStringList({"Text File (*.txt *.md)"}));
+    QCOMPARE(Dialog.Directory, QDir(QCoreApplication::applicationDirPath()).absolutePath());
+    QCOMPARE(W->findChild<QPlainTextEdit*>("MemoInput")->toPlainText(), Q("파일에서 온 프롬프트"));
+    QCOMPARE(W->Controller().ChatFileState(), cfsNew);
+    QVERIFY(W->Controller().ChatHistory().empty());
+  }
+
+  void attachmentPreview_data() {
+    QTest::addColumn<QString>("FileName");
+    QTest::addColumn<QString>("Shown");  // image, file, or none (refused)
+    QTest::newRow("image, extension in capitals") << "photo.JPG"
+                                                  << "image";
+    QTest::newRow("document") << "report.pdf"
+                              << "file";
+    QTest::newRow("outside the filter") << "notes.md"
+                                        << "file";
+    QTest::newRow("image that does not decode") << "broken.png"
+                                                << "none";
+  }
+
+  void attachmentPreview() {
+    QFETCH(QString, FileName);
+    QFETCH(QString, Shown);
+    const QString Path = QString::fromStdString(FHome) + "/" + FileName;
+    if (FileName == "photo.JPG") {
+      QImage Image(120, 60, QImage::Format_RGB32);
+      Image.fill(Qt::darkCyan);
+      QVERIFY(Image.save(Path, "JPG"));
+    } else {
+      WriteTestFile(Path.toStdString(), "%PDF-1.4 or not an image at all");
+    }
+    auto W = OpenWindow();
+    auto* Preview = W->findChild<QWidget*>("LayoutPreview");
+    auto* Bottom = W->findChild<QWidget*>("LayoutBottom");
+    auto* Image = W->findChild<QLabel*>("ImagePreview");
+    auto* Box = W->findChild<QWidget*>("FileBoxPreview");
+    auto* Attach = W->findChild<QToolButton*>("sbAttach");
+    QVERIFY(Attach->isEnabled());
+    W->AttachFile(Path);
+    if (Shown == "none") {
+      QCOMPARE(FDialogs.Messages, std::vector<std::string>{"이미지를 열 수 없습니다: broken.png"});
+      QVERIFY(W->Controller().AttachedFilePath().empty());
+      QVERIFY(!Preview->isVisible());
+      QCOMPARE(Attach->text(), QString());
+      return;
+    }
+    QCOMPARE(QString::fromStdString(W->Controller().AttachedFilePath()), Path);
+    QVERIFY(Preview->isVisible());
+    QTRY_COMPARE(Bottom->height(), 160);
+    QCOMPARE(Attach->text(), Q("✓"));
+    QCOMPARE(Attach->palette().color(QPalette::ButtonText), QColor("#32CD32"));
+    QCOMPARE(Image->isVisible(), Shown == "image");
+    QCOMPARE(Box->isVisible(), Shown == "file");
+    if (Shown == "image")
+      QCOMPARE(Image->pixmap().size(), QSize(70, 35));
+    else
+      QCOMPARE(W->findChild<QLabel*>("TextFileName")->text(), Q("📄 ") + FileName);
+
+    QTest::mouseClick(W->findChild<QToolButton*>("btnRemoveAttach"), Qt::LeftButton);
+    QVERIFY(W->Controller().AttachedFilePath().empty());
+    QVERIFY(!Preview->isVisible());
+    QTRY_COMPARE(Bottom->height(), 80);
+    QCOMPARE(Attach->palette().color(QPalette::ButtonText), QColor("#808080"));
+    QVERIFY(FDialogs.Messages.empty());
+  }
+
+  void attachedImageGoesWithTheNextPrompt() {
+    FServer->SetDefault({200, R"({"choices":[{"message":{"content":"파란 사진입니다."}}]})"});
+    const QString Path = QString::fromStdString(FHome) + "/photo.png";
+    QImage Image(8, 8, QImage::Format_RGB32);
+    Image.fill(Qt::blue);
+    QVERIFY(Image.save(Path, "PNG"));
+    auto W = OpenWindow();
+    W->AttachFile(Path);
+    Type(*W, Q("무슨 사진?"));
+    QTest::keyClick(W->findChild<QPlainTextEdit*>("MemoInput"), Qt::Key_Return);
+    QVERIFY(!W->findChild<QWidget*>("LayoutPreview")->isVisible());
+    QVERIFY(W->Controller().AttachedFilePath().empty());
+    QTRY_COMPARE_WITH_TIMEOUT(W->Controller().ChatHistory().size(), std::size_t(2), 10000);
+    QCOMPARE(QString::fromStdString(W->Controller().ChatHistory()[0].AttachedFilePath), Path);
+    auto Body = ParseJson(FServer->LastRequest().Body);
+    QVERIFY(Body);
+    const QByteArray Png = QByteArray::fromStdString(ReadFileBytes(Path.toStdString()).value());
+    QCOMPARE(QString::fromStdString(
+                 (*Body)["messages"][0]["content"][1]["image_url"]["url"].get<std::string>()),
+             "data:image/jpeg;base64," + QString::fromLatin1(Png.toBase64()));
+    QTRY_COMPARE(RunJs(*W, "document.querySelectorAll('.row-user .img-bubble img').length").toInt(),
+                 1);
+  }
+
+  void pageDeleteLinkRemovesTheMessage() {
+    const std::string File = WriteChat("chat", {{"user", "질문"}, {"model", "답"}});
+    WriteCatalogue({{File, "대화", "20250101090000"}});
+    auto W = OpenWindow();
+    ClickItem(*W, 0);
+    QTRY_COMPARE(Bubbles(*W), Q("U:질문|M:답"));
+    FDialogs.Answers = {false, true};
+    RunJs(*W, "location.href = 'chatui://delete/chat-1'; 0");
+    QTRY_COMPARE(FDialogs.Questions.size(), std::size_t(1));
+    QCOMPARE(FDialogs.Questions[0], std::string("이 메시지를 대화 기록에서 삭제하시겠습니까?"));
+    QCOMPARE(Bubbles(*W), Q("U:질문|M:답"));
+
+    RunJs(*W, "location.href = 'chatui://delete/chat-1'; 0");
+    QTRY_COMPARE(Bubbles(*W), Q("U:질문"));
+    auto Saved = ReadJsonFile(File);
+    QVERIFY(Saved && Saved->is_array());
+    QCOMPARE(Saved->size(), std::size_t(1));
+    QCOMPARE(QString::fromStdString((*Saved)[0]["msgId"].get<std::string>()), QString("chat-0"));
+  }
+
   void settingsDialog() {
     const std::string Path = SettingsFilePath();
     TConfig C(Path);
@@ -299,6 +698,7 @@ class MainWindowTest : public QObject {
   }
 
   void cleanup() {
+    QCursor::setPos(5, 795);  // off every window, so the next one starts without a hover
     unsetenv("KESTRILL_OPENAI_URL");
     FServer.reset();
   }

@@ -1,0 +1,265 @@
+// TfrmMain's commands and its side of the engine's ports: the top bar and the logo menu, the
+// history sidebar and its menu, the attachment preview, the dialogs.
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QThread>
+#include <QToolButton>
+#include <QUrl>
+
+#include "app/AttachmentPreview.h"
+#include "app/HistoryList.h"
+#include "app/MainWindow.h"
+#include "app/SettingsDialog.h"
+#include "app/TextEditorDialog.h"
+
+namespace kestrill {
+namespace {
+
+QString U(const char* AText) { return QString::fromUtf8(AText); }
+
+bool IsImageExtension(const QString& APath) {
+  const QString Ext = QFileInfo(APath).suffix().toLower();
+  return Ext == "jpg" || Ext == "jpeg" || Ext == "png" || Ext == "webp";
+}
+
+// Qt reads WebP only with the image formats plugins installed; without them such a picture
+// still goes out (the providers and the page read it themselves), shown as a file.
+bool CanDecode(const QString& APath) {
+  return QImageReader::supportedImageFormats().contains(
+      QFileInfo(APath).suffix().toLower().toUtf8());
+}
+
+void SetButtonTextColor(QToolButton* AButton, const QColor& AColor) {
+  QPalette P = AButton->palette();
+  P.setColor(QPalette::ButtonText, AColor);
+  AButton->setPalette(P);
+}
+
+}  // namespace
+
+void TfrmMain::sbSettingClick() {
+  TfrmSetting Dialog(*FConfig, this);
+  Dialog.exec();
+}
+
+void TfrmMain::MenuSidebarClick() {
+  LayoutLeftPanel->setVisible(MenuSidebar->isChecked());
+  ToolBarLogo->setFixedWidth(MenuSidebar->isChecked() ? LayoutLeftPanel->width() : 120);
+}
+
+void TfrmMain::ActCopyExecute() {
+  QWidget* Focus = QApplication::focusWidget();
+  if (auto* Line = qobject_cast<QLineEdit*>(Focus)) {
+    Line->copy();
+  } else if (auto* Memo = qobject_cast<QPlainTextEdit*>(Focus)) {
+    Memo->copy();
+  } else {
+    FController->CopyPageSelection();
+  }
+}
+
+void TfrmMain::MenuOpenPromptClick() {
+  OpenDialog1->setNameFilter("Text File (*.txt *.md)");
+  OpenDialog1->setDirectory(QCoreApplication::applicationDirPath());
+  if (OpenDialog1->exec() != QDialog::Accepted) return;
+  const QStringList Files = OpenDialog1->selectedFiles();
+  if (!Files.isEmpty()) OpenPromptFileChosen(Files.first());
+}
+
+void TfrmMain::OpenPromptFileChosen(const QString& APath) {
+  FController->OpenPromptFile(APath.toStdString());
+}
+
+void TfrmMain::sbAttachClick() {
+  // Only the filter: the folder stays where the user last looked.
+  OpenDialog1->setNameFilter(
+      "All Supported (*.jpg *.png *.webp *.pdf *.txt *.csv);;Images (*.jpg *.png);;"
+      "Documents (*.pdf *.txt *.csv)");
+  if (OpenDialog1->exec() != QDialog::Accepted) return;
+  const QStringList Files = OpenDialog1->selectedFiles();
+  if (!Files.isEmpty()) AttachFile(Files.first());
+}
+
+void TfrmMain::AttachFile(const QString& APath) {
+  QImage Image;
+  const bool IsImage = IsImageExtension(APath) && CanDecode(APath);
+  if (IsImage) {
+    // Decoded before anything changes: a picture that cannot be shown is not attached either,
+    // so nothing goes out that the preview does not show.
+    QImageReader Reader(APath);
+    Reader.setAutoTransform(true);
+    Image = Reader.read();
+    if (Image.isNull()) {
+      AlaramMessage(U("이미지를 열 수 없습니다: ").toStdString() +
+                    QFileInfo(APath).fileName().toStdString());
+      return;
+    }
+  }
+  FController->SetAttachedFilePath(APath.toStdString());
+  if (IsImage)
+    LayoutPreview->ShowImage(Image, APath);
+  else
+    LayoutPreview->ShowFile(APath);
+  LayoutPreview->show();
+  LayoutBottom->setFixedHeight(160);
+  sbAttach->setText(U("✓"));
+  sbAttach->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  SetButtonTextColor(sbAttach, QColor(0x32, 0xCD, 0x32));
+}
+
+void TfrmMain::HideAttachmentPreview() {
+  LayoutPreview->hide();
+  LayoutBottom->setFixedHeight(80);
+  // The check mark goes with the file, so the button shows its clip icon again.
+  sbAttach->setText(QString());
+  sbAttach->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  SetButtonTextColor(sbAttach, QColor(0x80, 0x80, 0x80));
+}
+
+QString TfrmMain::TargetTitle() const {
+  const QListWidgetItem* Item = ListBoxHistory->ItemOf(FTargetItem);
+  return Item ? Item->text() : QString();
+}
+
+void TfrmMain::MenuItemReRunClick() {
+  const QString File = FTargetItem;
+  FTargetItem.clear();
+  FController->MenuItemReRunClick(File.toStdString());
+}
+
+void TfrmMain::MenuItemEditClick() {
+  const QString File = FTargetItem;
+  const QString Title = TargetTitle();
+  FTargetItem.clear();
+  if (File.isEmpty()) return;
+  ListBoxHistory->HideActionButton();
+  FController->MenuItemEditClick(File.toStdString(), Title.toStdString());
+}
+
+void TfrmMain::MenuItemDeleteClick() {
+  // An item that went away meanwhile counts as no target at all.
+  const QString File = ListBoxHistory->ItemOf(FTargetItem) ? FTargetItem : QString();
+  const QString Title = TargetTitle();
+  FTargetItem.clear();
+  FController->MenuItemDeleteClick(File.toStdString(), Title.toStdString());
+  ListBoxHistory->HideActionButton();
+}
+
+void TfrmMain::MenuItemOpenClick() {
+  const QString File = FTargetItem;
+  FTargetItem.clear();
+  FController->MenuItemOpenClick(File.toStdString());
+}
+
+void TfrmMain::FocusInput() {
+  if (FInputMayTakeFocus) MemoInput->setFocus();
+}
+
+void TfrmMain::Post(std::function<void()> AWork) {
+  QMetaObject::invokeMethod(this, std::move(AWork), Qt::QueuedConnection);
+}
+
+void TfrmMain::AlaramMessage(const std::string& AMessage) {
+  QString Text = QString::fromStdString(AMessage);
+  auto Show = [this, Text] {
+    if (FDialogScript) {
+      FDialogScript->Messages.push_back(Text.toStdString());
+      return;
+    }
+    QMessageBox::information(this, windowTitle(), Text);
+  };
+  if (QThread::currentThread() == thread())
+    Show();
+  else
+    Post(Show);
+}
+
+bool TfrmMain::ConfirmYesNo(const std::string& AMessage) {
+  if (FDialogScript) {
+    FDialogScript->Questions.push_back(AMessage);
+    if (FDialogScript->Answers.empty()) return false;
+    bool Answer = FDialogScript->Answers.front();
+    FDialogScript->Answers.pop_front();
+    return Answer;
+  }
+  return QMessageBox::question(this, windowTitle(), QString::fromStdString(AMessage),
+                               QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::optional<std::string> TfrmMain::EditText(const std::string& AText) {
+  if (FDialogScript) {
+    if (FDialogScript->Edits.empty()) return std::nullopt;
+    auto Answer = FDialogScript->Edits.front();
+    FDialogScript->Edits.pop_front();
+    return Answer;
+  }
+  TfrmTextEditor Editor(*FConfig, this);
+  Editor.SetText(QString::fromStdString(AText));
+  if (Editor.exec() != QDialog::Accepted) return std::nullopt;
+  return Editor.GetText().toStdString();
+}
+
+std::string TfrmMain::PromptText() const { return MemoInput->toPlainText().toStdString(); }
+
+void TfrmMain::ClearPrompt() {
+  MemoInput->clear();
+  FocusInput();
+}
+
+bool TfrmMain::SendEnabled() const { return btnSend->isEnabled(); }
+void TfrmMain::SetSendEnabled(bool AEnabled) { btnSend->setEnabled(AEnabled); }
+int TfrmMain::ProviderIndex() const { return cbxModels->currentIndex(); }
+int TfrmMain::ModeIndex() const { return cbxMode->currentIndex(); }
+void TfrmMain::SetChatTitle(const std::string& ATitle) {
+  lbChatTitle->setText(QString::fromStdString(ATitle));
+}
+
+void TfrmMain::SetPromptText(const std::string& AText) {
+  MemoInput->setPlainText(QString::fromStdString(AText));
+  FocusInput();
+}
+
+void TfrmMain::ClearHistoryItems() { ListBoxHistory->ClearChatItems(); }
+
+void TfrmMain::AddHistoryItem(const std::string& ATitle, const std::string& AFileName, bool AAtTop,
+                              double AFontSize) {
+  ListBoxHistory->AddChatItem(QString::fromStdString(ATitle), QString::fromStdString(AFileName),
+                              AAtTop, AFontSize);
+}
+
+void TfrmMain::RemoveHistoryItem(const std::string& AFileName) {
+  ListBoxHistory->RemoveChatItem(QString::fromStdString(AFileName));
+}
+
+void TfrmMain::SetHistoryItemTitle(const std::string& AFileName, const std::string& ATitle) {
+  if (QListWidgetItem* Item = ListBoxHistory->ItemOf(QString::fromStdString(AFileName))) {
+    Item->setText(QString::fromStdString(ATitle));
+    Item->setToolTip(Item->text());
+  }
+}
+
+bool TfrmMain::SelectHistoryItem(const std::string& AFileName) {
+  return ListBoxHistory->SelectSilently(QString::fromStdString(AFileName));
+}
+
+void TfrmMain::OpenURL(const std::string& AUrl) {
+  const QString Text = QString::fromStdString(AUrl);
+  const QUrl Url(Text);
+  // A drive letter parses as a one-letter scheme; anything that exists on disk is a file.
+  const bool IsAddress = Url.scheme().size() > 1 && !QFileInfo::exists(Text);
+  QDesktopServices::openUrl(IsAddress ? Url : QUrl::fromLocalFile(Text));  // result unchecked
+}
+
+}  // namespace kestrill
