@@ -54,7 +54,6 @@ void THistoryList::AddChatItem(const QString& ATitle, const QString& AFileName, 
                                double AFontSize) {
   auto* Item = new QListWidgetItem(ATitle);
   Item->setData(Qt::UserRole, AFileName);
-  Item->setToolTip(ATitle);  // long titles are cut by the panel's width
   if (AFontSize > 0) {
     QFont F = font();
     F.setPointSizeF(AFontSize);

@@ -131,7 +131,7 @@ void TfrmMain::BuildControls() {
   lbChatTitle->setMinimumWidth(0);
   lbChatTitle->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   Top->addSpacing(20);
-  Top->addWidget(lbChatTitle);
+  Top->addWidget(lbChatTitle, 1);  // an ignored size hint needs a stretch to get any width
   Top->addStretch();
   cbxMode = new QComboBox(TopLayout);
   cbxMode->setObjectName("cbxMode");
@@ -185,6 +185,11 @@ void TfrmMain::BuildControls() {
   LayoutBottom = new QWidget(LayoutMainChat);
   LayoutBottom->setObjectName("LayoutBottom");
   LayoutBottom->setFixedHeight(140);
+  // White like the page above it, so the grey file box of the preview stands out.
+  LayoutBottom->setAutoFillBackground(true);
+  QPalette BottomPalette = LayoutBottom->palette();
+  BottomPalette.setColor(QPalette::Window, Qt::white);
+  LayoutBottom->setPalette(BottomPalette);
   auto* Bottom = new QVBoxLayout(LayoutBottom);
   Bottom->setContentsMargins(8, 4, 8, 8);
   LayoutPreview = new TAttachmentPreview(LayoutBottom);
@@ -202,6 +207,10 @@ void TfrmMain::BuildControls() {
   sbAttach->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
   sbAttach->setToolTip(U("이미지 또는 파일 첨부"));
   sbAttach->setFocusPolicy(Qt::NoFocus);
+  QFont Mark = sbAttach->font();  // the check mark shown while a file waits must read at a glance
+  Mark.setPointSize(16);
+  Mark.setBold(true);
+  sbAttach->setFont(Mark);
   MemoInput = new QPlainTextEdit(FrameRect);
   MemoInput->setObjectName("MemoInput");
   MemoInput->setFrameShape(QFrame::NoFrame);

@@ -244,10 +244,8 @@ void TfrmMain::RemoveHistoryItem(const std::string& AFileName) {
 }
 
 void TfrmMain::SetHistoryItemTitle(const std::string& AFileName, const std::string& ATitle) {
-  if (QListWidgetItem* Item = ListBoxHistory->ItemOf(QString::fromStdString(AFileName))) {
+  if (QListWidgetItem* Item = ListBoxHistory->ItemOf(QString::fromStdString(AFileName)))
     Item->setText(QString::fromStdString(ATitle));
-    Item->setToolTip(Item->text());
-  }
 }
 
 bool TfrmMain::SelectHistoryItem(const std::string& AFileName) {
