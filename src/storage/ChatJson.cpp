@@ -174,13 +174,15 @@ TJsonFileRead ParseChatJsonText(std::string_view AText) {
     Escaped = EscapeRawControls(AText);
     AText = Escaped;
   }
-  auto Doc = ParseJson(AText);
-  if (!Doc) {
+  // The depth was checked above; the library parser is called directly so the text is not
+  // scanned a second time.
+  TJson Doc = TJson::parse(AText.begin(), AText.end(), nullptr, /*allow_exceptions=*/false);
+  if (Doc.is_discarded()) {
     R.Error = "올바른 JSON 형식이 아닙니다.";
     return R;
   }
   R.Status = TJsonFileStatus::Ok;
-  R.Value = std::move(*Doc);
+  R.Value = std::move(Doc);
   return R;
 }
 
