@@ -2,9 +2,9 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <cstdint>
 #include <limits>
 #include <mutex>
 

@@ -48,4 +48,22 @@ std::string Base64Encode(std::string_view ABytes) {
   return Out;
 }
 
+std::string PercentEncode(std::string_view AText, std::string_view AAlsoKeep) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string Out;
+  Out.reserve(AText.size());
+  for (unsigned char C : AText) {
+    if ((C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '-' ||
+        C == '.' || C == '_' || C == '~' ||
+        AAlsoKeep.find(static_cast<char>(C)) != std::string_view::npos) {
+      Out += static_cast<char>(C);
+    } else {
+      Out += '%';
+      Out += kHex[C >> 4];
+      Out += kHex[C & 15];
+    }
+  }
+  return Out;
+}
+
 }  // namespace kestrill

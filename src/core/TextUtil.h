@@ -13,6 +13,10 @@ std::string Trim(std::string_view AText);
 std::string ToLowerAscii(std::string_view AText);
 bool SameTextAscii(std::string_view A, std::string_view B);  // ASCII case-insensitive
 
+// Keeps letters, digits, "-._~" and the characters of AAlsoKeep as they are and percent-encodes
+// every other byte in upper-case hexadecimal (URL components and paths).
+std::string PercentEncode(std::string_view AText, std::string_view AAlsoKeep = "");
+
 // Standard Base64 (RFC 4648 alphabet, "=" padding) on one line.
 std::string Base64Encode(std::string_view ABytes);
 

@@ -20,7 +20,8 @@ bool Exists(const std::string& APath) {
 // write replaces what it held. Returns the new path, or "" when it could not be moved.
 std::string MoveAside(const std::string& APath, const std::string& AStamp) {
   std::string Target = APath + ".broken-" + AStamp;
-  for (int N = 2; Exists(Target); ++N) Target = APath + ".broken-" + AStamp + "-" + std::to_string(N);
+  for (int N = 2; Exists(Target); ++N)
+    Target = APath + ".broken-" + AStamp + "-" + std::to_string(N);
   std::error_code Ec;
   std::filesystem::rename(APath, Target, Ec);
   return Ec ? std::string() : Target;

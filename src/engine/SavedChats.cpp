@@ -19,7 +19,9 @@ bool FileExists(const std::string& APath) {
   return !APath.empty() && std::filesystem::is_regular_file(APath, Ec);
 }
 
-std::string MissingFileText(const std::string& APath) { return APath + " 파일이 존재하지 않습니다."; }
+std::string MissingFileText(const std::string& APath) {
+  return APath + " 파일이 존재하지 않습니다.";
+}
 
 }  // namespace
 

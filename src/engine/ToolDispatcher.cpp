@@ -84,7 +84,8 @@ std::string BoundToolResult(std::string AResult) {
   if (AResult.size() <= kMaxToolResultBytes) return AResult;
   const std::size_t Original = AResult.size();
   std::size_t Cut = kMaxToolResultBytes;
-  while (Cut > 0 && (static_cast<unsigned char>(AResult[Cut]) & 0xC0) == 0x80) --Cut;  // whole characters
+  while (Cut > 0 && (static_cast<unsigned char>(AResult[Cut]) & 0xC0) == 0x80)
+    --Cut;  // whole characters
   AResult.resize(Cut);
   return AResult + "\r\n\r\n[도구 결과가 너무 길어 앞부분 " + std::to_string(Cut / 1024) +
          "KB만 전달합니다. 원래 크기: " + std::to_string(Original) + " 바이트]";

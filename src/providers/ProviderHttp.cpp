@@ -14,9 +14,7 @@ std::atomic<std::chrono::milliseconds::rep> GResponseMs{300000};
 std::atomic<std::chrono::milliseconds::rep> GDeadlineMs{300000};
 }  // namespace
 
-void SetProviderDeadline(std::chrono::milliseconds ADeadline) {
-  GDeadlineMs = ADeadline.count();
-}
+void SetProviderDeadline(std::chrono::milliseconds ADeadline) { GDeadlineMs = ADeadline.count(); }
 
 void SetProviderTimeouts(std::chrono::milliseconds AConnect, std::chrono::milliseconds AResponse) {
   GConnectMs = AConnect.count();

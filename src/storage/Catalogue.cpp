@@ -7,18 +7,6 @@
 #include "storage/ChatJson.h"
 
 namespace kestrill {
-namespace {
-
-bool ReadMember(const TJson& AObject, const char* AName, std::string& AOut) {
-  auto It = AObject.find(AName);
-  if (It == AObject.end() || It->is_null()) return true;
-  if (!It->is_string()) return false;
-  AOut = It->get<std::string>();
-  return true;
-}
-
-}  // namespace
-
 std::string FormatCatalogue(const TCatalogueData& AData) {
   TChatJsonWriter W;
   for (const TChatFile& E : AData.Entries) {
@@ -37,8 +25,9 @@ TCatalogueData ReadCatalogueDocument(const TJson& ADocument) {
   if (!ADocument.is_array()) return R;
   for (const TJson& E : ADocument) {
     TChatFile F;
-    if (E.is_object() && ReadMember(E, "filename", F.FileName) && ReadMember(E, "title", F.Title) &&
-        ReadMember(E, "lastModified", F.LastModified))
+    if (E.is_object() && ReadStringMember(E, "filename", F.FileName) &&
+        ReadStringMember(E, "title", F.Title) &&
+        ReadStringMember(E, "lastModified", F.LastModified))
       R.Entries.push_back(std::move(F));
     else
       R.Unreadable.push_back(E);

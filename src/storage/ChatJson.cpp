@@ -10,7 +10,9 @@ namespace {
 
 constexpr std::string_view kNewLine = "\r\n";
 
-void Indent(std::string& AOut, int ALevel) { AOut.append(static_cast<std::size_t>(ALevel) * 4, ' '); }
+void Indent(std::string& AOut, int ALevel) {
+  AOut.append(static_cast<std::size_t>(ALevel) * 4, ' ');
+}
 
 // Our writer leaves control characters other than the five named ones raw inside strings, as
 // the format asks; a strict parser refuses them, so they are turned into \u escapes first.
@@ -53,15 +55,32 @@ void AppendChatJsonString(std::string& AOut, std::string_view AText) {
   for (std::size_t I = 0; I < AText.size(); ++I) {
     const char* Esc = nullptr;
     switch (AText[I]) {
-      case '"': Esc = "\\\""; break;
-      case '\\': Esc = "\\\\"; break;
-      case '/': Esc = "\\/"; break;
-      case '\b': Esc = "\\b"; break;
-      case '\t': Esc = "\\t"; break;
-      case '\n': Esc = "\\n"; break;
-      case '\f': Esc = "\\f"; break;
-      case '\r': Esc = "\\r"; break;
-      default: continue;
+      case '"':
+        Esc = "\\\"";
+        break;
+      case '\\':
+        Esc = "\\\\";
+        break;
+      case '/':
+        Esc = "\\/";
+        break;
+      case '\b':
+        Esc = "\\b";
+        break;
+      case '\t':
+        Esc = "\\t";
+        break;
+      case '\n':
+        Esc = "\\n";
+        break;
+      case '\f':
+        Esc = "\\f";
+        break;
+      case '\r':
+        Esc = "\\r";
+        break;
+      default:
+        continue;
     }
     AOut.append(AText.data() + Run, I - Run);
     AOut += Esc;
@@ -155,6 +174,14 @@ std::string TChatJsonWriter::Finish() {
   if (!FFirstElement) FOut += kNewLine;
   FOut += ']';
   return std::move(FOut);
+}
+
+bool ReadStringMember(const TJson& AObject, const char* AName, std::string& AOut) {
+  auto It = AObject.find(AName);
+  if (It == AObject.end() || It->is_null()) return true;
+  if (!It->is_string()) return false;
+  AOut = It->get<std::string>();
+  return true;
 }
 
 TJsonFileRead ParseChatJsonText(std::string_view AText) {

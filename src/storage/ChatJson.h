@@ -42,6 +42,10 @@ class TChatJsonWriter {
 // so the file always reads back.
 void AppendChatJsonString(std::string& AOut, std::string_view AText);
 
+// Reads the string member AName of AObject into AOut: absent or null leaves AOut as it is and
+// counts as read; any other type is not read (false).
+bool ReadStringMember(const TJson& AObject, const char* AName, std::string& AOut);
+
 enum class TJsonFileStatus { Missing, Broken, Ok };
 
 struct TJsonFileRead {

@@ -4,19 +4,6 @@
 #include "storage/ChatJson.h"
 
 namespace kestrill {
-namespace {
-
-// A member that is absent reads as empty; one of another type makes the element unreadable.
-bool ReadString(const TJson& AObject, const char* AName, std::string& AOut) {
-  auto It = AObject.find(AName);
-  if (It == AObject.end() || It->is_null()) return true;
-  if (!It->is_string()) return false;
-  AOut = It->get<std::string>();
-  return true;
-}
-
-}  // namespace
-
 std::string FormatHistoryFile(const TChatHistory& AHistory) {
   TChatJsonWriter W;
   for (const TChatMessage& M : AHistory) {
@@ -46,9 +33,10 @@ THistoryRead ReadHistoryDocument(const TJson& ADocument) {
       continue;
     }
     TChatMessage M;
-    bool Ok = ReadString(E, "msgId", M.MsgID) && ReadString(E, "role", M.Role) &&
-              ReadString(E, "text", M.Text) && ReadString(E, "attached", M.AttachedFilePath) &&
-              ReadString(E, "mimetype", M.MimeType);
+    bool Ok = ReadStringMember(E, "msgId", M.MsgID) && ReadStringMember(E, "role", M.Role) &&
+              ReadStringMember(E, "text", M.Text) &&
+              ReadStringMember(E, "attached", M.AttachedFilePath) &&
+              ReadStringMember(E, "mimetype", M.MimeType);
     auto Flag = E.find("hastoolcall");
     if (Flag != E.end() && !Flag->is_null()) {
       if (Flag->is_boolean())
@@ -57,7 +45,8 @@ THistoryRead ReadHistoryDocument(const TJson& ADocument) {
         Ok = false;
     }
     if (Ok && M.HasToolCall)
-      Ok = ReadString(E, "toolname", M.ToolName) && ReadString(E, "toolargs", M.ToolArgs);
+      Ok = ReadStringMember(E, "toolname", M.ToolName) &&
+           ReadStringMember(E, "toolargs", M.ToolArgs);
     if (!Ok) {
       ++R.SkippedBadElements;
       continue;
@@ -72,7 +61,7 @@ THistoryRead ReadHistoryDocument(const TJson& ADocument) {
 std::string FirstPromptOf(const TJson& ADocument) {
   if (!ADocument.is_array() || ADocument.empty() || !ADocument[0].is_object()) return "";
   std::string Text;
-  ReadString(ADocument[0], "text", Text);
+  ReadStringMember(ADocument[0], "text", Text);
   return Text;
 }
 

@@ -18,23 +18,8 @@ constexpr char kSummaryAgent[] =
     "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/120.0.0.0 Safari/537.36";
 
-// Keeps letters, digits and "-._~" as they are (tickers like 005930.KS or BRK-B reach the
-// service unchanged) and percent-encodes the rest.
-std::string EncodeComponent(const std::string& AText) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string Out;
-  for (unsigned char C : AText) {
-    if ((C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '-' ||
-        C == '.' || C == '_' || C == '~') {
-      Out += static_cast<char>(C);
-    } else {
-      Out += '%';
-      Out += kHex[C >> 4];
-      Out += kHex[C & 15];
-    }
-  }
-  return Out;
-}
+// Tickers like 005930.KS or BRK-B reach the service unchanged; anything else is encoded.
+std::string EncodeComponent(const std::string& AText) { return PercentEncode(AText); }
 
 // The quote-summary service answers 401 without a session cookie and its "crumb". One session
 // per process, renewed after a 401.

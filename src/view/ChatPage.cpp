@@ -4,6 +4,7 @@
 
 #include "core/FileIO.h"
 #include "core/Paths.h"
+#include "core/TextUtil.h"
 
 namespace kestrill {
 
@@ -32,19 +33,7 @@ void LoadDefaultHTML(IChatView& AView) {
 }
 
 std::string FileUrlOfPath(const std::string& APath) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string Out = "file://";
-  for (unsigned char C : APath) {
-    if ((C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '-' ||
-        C == '.' || C == '_' || C == '~' || C == '/') {
-      Out += static_cast<char>(C);
-    } else {
-      Out += '%';
-      Out += kHex[C >> 4];
-      Out += kHex[C & 15];
-    }
-  }
-  return Out;
+  return "file://" + PercentEncode(APath, "/");
 }
 
 }  // namespace kestrill

@@ -18,7 +18,8 @@ std::optional<TPageCommand> ParsePageCommand(std::string_view AUrl) {
   if (Pieces.size() < 4) return std::nullopt;
   // The fourth piece ends at the next "/" (further pieces are ignored).
   std::string_view Target = Pieces[3];
-  if (auto Slash = Target.find('/'); Slash != std::string_view::npos) Target = Target.substr(0, Slash);
+  if (auto Slash = Target.find('/'); Slash != std::string_view::npos)
+    Target = Target.substr(0, Slash);
   return TPageCommand{std::string(Pieces[2]), std::string(Target)};
 }
 

@@ -400,6 +400,7 @@ TEST_F(AgentLoopTest, UnreadableSettingsAreNamedInsteadOfAMissingKey) {
   std::filesystem::create_directory(Dir + "/Kestrill.Ini");  // every read now gives its default
   Turn("q");
   EXPECT_EQ(Dialogs.Alarms, std::vector<std::string>{"설정 파일 자리에 폴더가 있어 설정을 읽을 수 "
-                                                     "없습니다: " + Dir + "/Kestrill.Ini"});
+                                                     "없습니다: " +
+                                                     Dir + "/Kestrill.Ini"});
   EXPECT_EQ(Provider.RequestCount(), 0u);
 }

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "FakeHttpServer.h"
+#include "Pty.h"
 #include "TestEnv.h"
 #include "core/Config.h"
 #include "core/FileIO.h"
@@ -256,20 +257,6 @@ class TCliProcess {
  private:
   std::string FOut, FErr;
   pid_t FPid = -1;
-};
-
-// A pseudo-terminal whose slave end can be a program's standard input.
-struct TPty {
-  TPty() {
-    Master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (Master < 0 || grantpt(Master) != 0 || unlockpt(Master) != 0) return;
-    Slave = open(ptsname(Master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  }
-  ~TPty() {
-    if (Slave >= 0) close(Slave);
-    if (Master >= 0) close(Master);
-  }
-  int Master = -1, Slave = -1;
 };
 
 // A hang guard only: every wait below ends on a condition long before it.

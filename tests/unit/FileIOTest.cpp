@@ -58,11 +58,12 @@ TEST(WriteFileAtomic, LeftoversOfAKilledWriteAreRemovedNextTime) {
   namespace fs = std::filesystem;
   std::string Dir = MakeTempFolder();
   const std::string Path = Dir + "/Kestrill.Ini";
-  for (const char* Name : {"/Kestrill.Ini.tmpAb12Cd", "/Kestrill.Ini.tmpYoung1", "/Kestrill.Ini.tmpToolong7",
-                           "/Other.Ini.tmpAb12Cd"})
+  for (const char* Name : {"/Kestrill.Ini.tmpAb12Cd", "/Kestrill.Ini.tmpYoung1",
+                           "/Kestrill.Ini.tmpToolong7", "/Other.Ini.tmpAb12Cd"})
     WriteFileAtomic(Dir + Name, "OpenAIKey=sk-leaked");
   const auto Old = fs::file_time_type::clock::now() - std::chrono::minutes(5);
-  for (const char* Name : {"/Kestrill.Ini.tmpAb12Cd", "/Kestrill.Ini.tmpToolong7", "/Other.Ini.tmpAb12Cd"})
+  for (const char* Name :
+       {"/Kestrill.Ini.tmpAb12Cd", "/Kestrill.Ini.tmpToolong7", "/Other.Ini.tmpAb12Cd"})
     fs::last_write_time(Dir + Name, Old);
   WriteFileAtomic(Path, "fresh", true);
   EXPECT_FALSE(fs::exists(Dir + "/Kestrill.Ini.tmpAb12Cd"));

@@ -110,7 +110,8 @@ TEST(HttpClient, ACancelledTaskAbandonsItsRequest) {
 
 TEST(HttpClient, HostileRepliesEndWithinTheirTimeOuts) {
   using std::chrono::milliseconds;
-  const std::string Head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 1000\r\n\r\n";
+  const std::string Head =
+      "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 1000\r\n\r\n";
   struct TCase {
     const char* Name;
     std::vector<TScriptStep> Script;
@@ -120,7 +121,8 @@ TEST(HttpClient, HostileRepliesEndWithinTheirTimeOuts) {
   for (int I = 0; I < 100; ++I) Drip.push_back({"x", milliseconds(100)});  // each byte in time
   const std::vector<TCase> Cases{
       {"drips one byte at a time", Drip, "took longer than 1500 ms"},
-      {"lies about its length and holds the line", {{Head + "{\"a\":1}", milliseconds(0)}},
+      {"lies about its length and holds the line",
+       {{Head + "{\"a\":1}", milliseconds(0)}},
        "no response within 500 ms"},
   };
   for (const TCase& C : Cases) {
@@ -132,7 +134,8 @@ TEST(HttpClient, HostileRepliesEndWithinTheirTimeOuts) {
       Client.Get(Server.BaseUrl() + "/");
       ADD_FAILURE() << C.Name;
     } catch (const EHttpError& E) {
-      EXPECT_NE(std::string(E.what()).find(C.Want), std::string::npos) << C.Name << ": " << E.what();
+      EXPECT_NE(std::string(E.what()).find(C.Want), std::string::npos)
+          << C.Name << ": " << E.what();
     }
   }
 }

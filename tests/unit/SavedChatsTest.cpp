@@ -120,7 +120,8 @@ class SavedChatsTest : public ::testing::Test {
   void TwoSavedChats() {
     WriteChat("a.json", {"질문 A", "답 A"});
     WriteChat("b.json", {"질문 B", "답 B"});
-    WriteCatalogue({{File("b.json"), "B", "20261201000000"}, {File("a.json"), "A", "20261202000000"}});
+    WriteCatalogue(
+        {{File("b.json"), "B", "20261201000000"}, {File("a.json"), "A", "20261202000000"}});
     NewController();
   }
   void Open(const std::string& AName, const std::string& ATitle) {
@@ -190,7 +191,8 @@ TEST_F(SavedChatsTest, SidebarShowsTheNewestEntriesAndTheFileKeepsAll) {
   for (int I = 0; I < 35; ++I) {
     char Stamp[32];
     std::snprintf(Stamp, sizeof Stamp, "202612%02d000000", I % 28 + 1);
-    Entries.push_back({File("c" + std::to_string(I) + ".json"), "chat " + std::to_string(I), Stamp});
+    Entries.push_back(
+        {File("c" + std::to_string(I) + ".json"), "chat " + std::to_string(I), Stamp});
   }
   Entries[34].Title = "";  // not listed, but kept
   WriteCatalogue(Entries);
@@ -202,7 +204,7 @@ TEST_F(SavedChatsTest, SidebarShowsTheNewestEntriesAndTheFileKeepsAll) {
   Turn("새 대화");  // a catalogue save
   std::vector<TChatFile> OnDisk = CatalogueOnDisk();
   EXPECT_EQ(OnDisk.size(), 36u);
-  EXPECT_EQ(OnDisk.back().Title, "새 대화");  // added entries go to the end of the file
+  EXPECT_EQ(OnDisk.back().Title, "새 대화");           // added entries go to the end of the file
   EXPECT_EQ(Controls.Items.front().Title, "새 대화");  // and to the top of the sidebar
 
   Config.Write(keys::MaxFileCount, 0);  // one at least
@@ -298,7 +300,8 @@ TEST_F(SavedChatsTest, RenameKeepsTheTitleThroughLaterSavesAndCutsItInTheFile) {
   EXPECT_EQ(Controls.Items[0].Title, Long);  // in full until the next start
   Turn("이어서");
   std::vector<TChatFile> OnDisk = CatalogueOnDisk();
-  EXPECT_EQ(OnDisk[Controller->Files().GetChatFileIndex(File("a.json"))].Title, std::string(80, 'T'));
+  EXPECT_EQ(OnDisk[Controller->Files().GetChatFileIndex(File("a.json"))].Title,
+            std::string(80, 'T'));
   EXPECT_EQ(TextsOnDisk(File("a.json")).size(), 4u);
 
   Dialogs.NextEdit = "";  // a blank title would hide the chat: refused as a cancel
@@ -309,7 +312,8 @@ TEST_F(SavedChatsTest, RenameKeepsTheTitleThroughLaterSavesAndCutsItInTheFile) {
 TEST_F(SavedChatsTest, DeletingChatsRemovesExactlyThoseAndTheOpenOneStartsANewChat) {
   WriteChat("c.json", {"질문 C"});
   TwoSavedChats();
-  WriteCatalogue({{File("a.json"), "A", "3"}, {File("b.json"), "B", "2"}, {File("c.json"), "C", "1"}});
+  WriteCatalogue(
+      {{File("a.json"), "A", "3"}, {File("b.json"), "B", "2"}, {File("c.json"), "C", "1"}});
   NewController();
   Open("a.json", "A");
   Dialogs.NextAnswer = false;
@@ -356,9 +360,9 @@ TEST_F(SavedChatsTest, PageLinksDeleteAndEditSaveAndRedraw) {
   const std::string ReplyId = Controller->ChatHistory()[1].MsgID;
   // Links that do nothing, whatever the answer would be.
   Dialogs.NextAnswer = true;
-  for (std::string Url : {"CHATUI://delete/" + FirstId, "chatui://DELETE/" + FirstId,
-                          std::string("chatui://delete"), "chatui://copy/" + FirstId,
-                          std::string("file:///x/y/z")})
+  for (std::string Url :
+       {"CHATUI://delete/" + FirstId, "chatui://DELETE/" + FirstId, std::string("chatui://delete"),
+        "chatui://copy/" + FirstId, std::string("file:///x/y/z")})
     Controller->ChatWebBrowserShouldStartLoadWithRequest(Url);
   Dialogs.NextEdit = std::nullopt;
   Controller->ChatWebBrowserShouldStartLoadWithRequest("chatui://edit/" + FirstId);
@@ -366,7 +370,8 @@ TEST_F(SavedChatsTest, PageLinksDeleteAndEditSaveAndRedraw) {
   Controller->ChatWebBrowserShouldStartLoadWithRequest("chatui://delete/" + FirstId);
   EXPECT_EQ(Texts().size(), 2u);
   EXPECT_EQ(Controller->ChatFileState(), cfsOpen);
-  EXPECT_EQ(Dialogs.Questions, std::vector<std::string>{"이 메시지를 대화 기록에서 삭제하시겠습니까?"});
+  EXPECT_EQ(Dialogs.Questions,
+            std::vector<std::string>{"이 메시지를 대화 기록에서 삭제하시겠습니까?"});
 
   Dialogs.NextAnswer = true;
   View.Scripts.clear();
@@ -485,7 +490,8 @@ TEST_F(SavedChatsTest, MovingOnDuringATurnStopsIt) {
       {"open another chat", [&] { Open("b.json", "B"); }},
       {"new chat", [&] { Controller->sbNewChatClick(); }},
       {"clear the conversation", [&] { Controller->ClearChatHistory(); }},
-      {"re-run", [&] {
+      {"re-run",
+       [&] {
          Dialogs.NextEdit = "재실행";
          Controller->MenuItemReRunClick(File("b.json"));
        }},

@@ -187,7 +187,8 @@ TEST(Title, FirstEightyCharactersWithLineBreaksAsSpaces) {
 
 TEST(Catalogue, LayoutCutsTitlesAndKeepsWhatItCouldNotRead) {
   TCatalogueData Data;
-  Data.Entries.push_back({"C:\\Kestrill\\20260102030405.json", std::string(100, 't'), "20260102030405"});
+  Data.Entries.push_back(
+      {"C:\\Kestrill\\20260102030405.json", std::string(100, 't'), "20260102030405"});
   Data.Entries.push_back({"/home/u/a.json", "", ""});
   Data.Unreadable.push_back(TJson(7));
   Data.Unreadable.push_back(TJson::parse(R"({"filename":1,"x":[true,null]})"));
@@ -195,7 +196,9 @@ TEST(Catalogue, LayoutCutsTitlesAndKeepsWhatItCouldNotRead) {
       "\xEF\xBB\xBF[\r\n"
       "    {\r\n"
       "        \"filename\": \"C:\\\\Kestrill\\\\20260102030405.json\",\r\n"
-      "        \"title\": \"" + std::string(80, 't') + "\",\r\n"
+      "        \"title\": \"" +
+      std::string(80, 't') +
+      "\",\r\n"
       "        \"lastModified\": \"20260102030405\"\r\n"
       "    },\r\n"
       "    {\r\n"

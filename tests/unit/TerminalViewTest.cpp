@@ -8,6 +8,7 @@
 #include <functional>
 #include <sstream>
 
+#include "Pty.h"
 #include "TestEnv.h"
 #include "cli/TerminalShell.h"
 #include "core/ChatTypes.h"
@@ -18,24 +19,6 @@ using namespace kestrill;
 using namespace kestrill::testing;
 
 namespace {
-
-// A pseudo-terminal: the slave is what the program reads as its terminal, the master is the
-// keyboard.
-struct TPty {
-  TPty() {
-    Master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (Master < 0 || grantpt(Master) != 0 || unlockpt(Master) != 0) return;
-    Slave = open(ptsname(Master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  }
-  ~TPty() {
-    if (Slave >= 0) close(Slave);
-    if (Master >= 0) close(Master);
-  }
-  void Type(const std::string& AKeys) const {
-    ASSERT_EQ(write(Master, AKeys.data(), AKeys.size()), static_cast<ssize_t>(AKeys.size()));
-  }
-  int Master = -1, Slave = -1;
-};
 
 struct TPipe {
   TPipe() { EXPECT_EQ(pipe2(Fd, O_CLOEXEC), 0); }

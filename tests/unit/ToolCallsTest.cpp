@@ -268,7 +268,9 @@ TEST_F(ToolCallsTest, ARedirectNeverTakesTheKeyToAnotherHost) {
   Server.SetDefault(Redirect);
   std::string R = CallClaudeToolsAPI(History, "sk-ant-secret", "m", Tools);
   EXPECT_EQ(Stranger.RequestCount(), 0u);
-  EXPECT_NE(JsonPathTextOr(*ParseJson(R), "error", "").find("따라가지 않았습니다"), std::string::npos)
+  EXPECT_NE(JsonPathTextOr(*ParseJson(R), "error", "").find("따라가지 않았습니다"),
+            std::string::npos)
       << R;
-  EXPECT_EQ(Server.LastRequest().Header("x-api-key"), "sk-ant-secret");  // only ever to its own host
+  EXPECT_EQ(Server.LastRequest().Header("x-api-key"),
+            "sk-ant-secret");  // only ever to its own host
 }

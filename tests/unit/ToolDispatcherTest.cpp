@@ -63,8 +63,8 @@ TEST(NormalizeDateText, DatesTimesStringsAndErrors) {
   EXPECT_EQ(NormalizeDateText("[]"), "[]");
   EXPECT_EQ(NormalizeDateText(""), "[]");
   // Timestamps without a date (past year 9999 or before year 1) are bad elements too.
-  for (const char* Bad : {"[1, {\"a\":1}]", "[true]", "[[1]]", "[null]", "[1e20]", "[-1e20]",
-                          "[253402300800]"}) {
+  for (const char* Bad :
+       {"[1, {\"a\":1}]", "[true]", "[[1]]", "[null]", "[1e20]", "[-1e20]", "[253402300800]"}) {
     try {
       NormalizeDateText(Bad);
       ADD_FAILURE() << Bad;
