@@ -70,7 +70,9 @@ void TfrmMain::ConnectControls() {
           [this](const QString& AUrl) {
             FController->ChatWebBrowserShouldStartLoadWithRequest(AUrl.toStdString());
           });
-  connect(btnSend, &QPushButton::clicked, this, [this] { FController->btnSendClick(); });
+  connect(ChatWebBrowser, &TChatWebView::ExternalUrlRequested, this,
+          [this](const QUrl& AUrl) { OpenURL(AUrl.toString(QUrl::FullyEncoded).toStdString()); });
+  connect(btnSend, &QPushButton::clicked, this, [this] { btnSendOrStopClick(); });
   connect(sbNewChat, &QPushButton::clicked, this, [this] { FController->sbNewChatClick(); });
   connect(sbSetting, &QPushButton::clicked, this, [this] { sbSettingClick(); });
   connect(sbAttach, &QToolButton::clicked, this, [this] { sbAttachClick(); });
@@ -94,7 +96,15 @@ void TfrmMain::ConnectControls() {
           [this](bool AInside) { FInputMayTakeFocus = !AInside; });
 }
 
-TfrmMain::~TfrmMain() { FController.reset(); }
+TfrmMain::~TfrmMain() {
+  // Destroyed without a close event (the program ended another way): the chat is saved all the
+  // same. Nobody is left to answer a failed save, so it is let go.
+  if (!FCloseAccepted) {
+    FNoDialogs = true;
+    FController->FormCloseQuery();
+  }
+  FController.reset();
+}
 
 void TfrmMain::BuildControls() {
   auto* Central = new QWidget(this);
@@ -288,6 +298,13 @@ void TfrmMain::BuildMenus() {
   ActCopy->setShortcut(QKeySequence("Ctrl+C"));
   connect(ActCopy, &QAction::triggered, this, [this] { ActCopyExecute(); });
   addAction(ActCopy);
+  // Escape stops a running turn wherever the focus is, the page included.
+  ActStop = new QAction(this);
+  ActStop->setObjectName("ActStop");
+  ActStop->setShortcut(QKeySequence(Qt::Key_Escape));
+  ActStop->setShortcutContext(Qt::WindowShortcut);
+  connect(ActStop, &QAction::triggered, this, [this] { ActStopExecute(); });
+  addAction(ActStop);
   ActClearHistory = new QAction(this);
   ActClearHistory->setObjectName("ActClearHistory");
   ActClearHistory->setShortcut(QKeySequence("Ctrl+Del"));
@@ -310,6 +327,7 @@ void TfrmMain::closeEvent(QCloseEvent* AEvent) {
     AEvent->ignore();
     return;
   }
+  FCloseAccepted = true;
   try {
     WriteConfig();
   } catch (const EIniFileException& E) {
@@ -327,7 +345,8 @@ bool TfrmMain::eventFilter(QObject* AWatched, QEvent* AEvent) {
         MemoInput->insertPlainText("\n");
         return true;
       }
-      FController->MemoInputReturnPressed(false);
+      FController->MemoInputReturnPressed(false);  // never while a turn runs
+      RefreshSendButton();
       MemoInput->moveCursor(QTextCursor::Start);
       return true;
     }

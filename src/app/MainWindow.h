@@ -92,6 +92,12 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   void sbSettingClick();
   void MenuSidebarClick();
   void ActCopyExecute();
+  // The send button while no turn runs, the stop button while one does.
+  void btnSendOrStopClick();
+  void ActStopExecute();
+  // "중지" and enabled exactly while a turn runs; otherwise "전송", enabled as the engine last
+  // asked.
+  void RefreshSendButton();
   void MenuOpenPromptClick();
   void sbAttachClick();
   void MenuItemReRunClick();
@@ -106,6 +112,12 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   std::unique_ptr<TConfig> FConfig;
   bool FShown = false;
   bool FInputMayTakeFocus = true;
+  // What the engine last asked of the send button; while a turn runs the button stops instead.
+  bool FSendWanted = false;
+  // A close query that let the window go has saved the chat; otherwise the destructor does.
+  bool FCloseAccepted = false;
+  // Set in the destructor: no dialog may be shown from there, questions are answered "close".
+  bool FNoDialogs = false;
   // The chat file of the item the chat item menu acts on ("" when none). Items are looked up
   // by it each time: the item itself may be gone by the time a menu command runs.
   QString FTargetItem;
@@ -133,6 +145,7 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   QAction* MenuOpenPrompt;
   QAction* MenuSaveChat;
   QAction* ActCopy;
+  QAction* ActStop;
   QAction* ActClearHistory;
   QMenu* PopupMenu1;
   QAction* MenuItemReRun;

@@ -16,12 +16,15 @@
 #include <QThread>
 #include <QToolButton>
 #include <QUrl>
+#include <QWebEnginePage>
+#include <iostream>
 
 #include "app/AttachmentPreview.h"
 #include "app/HistoryList.h"
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
 #include "app/TextEditorDialog.h"
+#include "app/WebViewHost.h"
 
 namespace kestrill {
 namespace {
@@ -65,8 +68,29 @@ void TfrmMain::ActCopyExecute() {
   } else if (auto* Memo = qobject_cast<QPlainTextEdit*>(Focus)) {
     Memo->copy();
   } else {
-    FController->CopyPageSelection();
+    // A script in the page may not write the clipboard outside a user gesture; the engine's own
+    // copy action may.
+    ChatWebBrowser->page()->triggerAction(QWebEnginePage::Copy);
   }
+}
+
+void TfrmMain::btnSendOrStopClick() {
+  if (FController->TurnRunning())
+    FController->StopCommand();
+  else
+    FController->btnSendClick();
+  RefreshSendButton();
+}
+
+void TfrmMain::ActStopExecute() {
+  FController->StopCommand();  // nothing happens when no turn runs
+  RefreshSendButton();
+}
+
+void TfrmMain::RefreshSendButton() {
+  const bool Running = FController && FController->TurnRunning();
+  btnSend->setText(Running ? U("중지") : U("전송"));
+  btnSend->setEnabled(Running || FSendWanted);
 }
 
 void TfrmMain::MenuOpenPromptClick() {
@@ -136,6 +160,7 @@ void TfrmMain::MenuItemReRunClick() {
   const QString File = FTargetItem;
   FTargetItem.clear();
   FController->MenuItemReRunClick(File.toStdString());
+  RefreshSendButton();  // the re-run is a new turn
 }
 
 void TfrmMain::MenuItemEditClick() {
@@ -173,6 +198,10 @@ void TfrmMain::Post(std::function<void()> AWork) {
 void TfrmMain::AlaramMessage(const std::string& AMessage) {
   QString Text = QString::fromStdString(AMessage);
   auto Show = [this, Text] {
+    if (FNoDialogs) {
+      std::cerr << Text.toStdString() << '\n';  // the window is going; only the terminal is left
+      return;
+    }
     if (FDialogScript) {
       FDialogScript->Messages.push_back(Text.toStdString());
       return;
@@ -186,6 +215,7 @@ void TfrmMain::AlaramMessage(const std::string& AMessage) {
 }
 
 bool TfrmMain::ConfirmYesNo(const std::string& AMessage) {
+  if (FNoDialogs) return true;  // only the close query asks from the destructor: it closes
   if (FDialogScript) {
     FDialogScript->Questions.push_back(AMessage);
     if (FDialogScript->Answers.empty()) return false;
@@ -218,8 +248,19 @@ void TfrmMain::ClearPrompt() {
   FocusInput();
 }
 
-bool TfrmMain::SendEnabled() const { return btnSend->isEnabled(); }
-void TfrmMain::SetSendEnabled(bool AEnabled) { btnSend->setEnabled(AEnabled); }
+// The engine's view of the button: enabled as a stop button is not enabled for sending.
+bool TfrmMain::SendEnabled() const {
+  return btnSend->isEnabled() && !(FController && FController->TurnRunning());
+}
+
+void TfrmMain::SetSendEnabled(bool AEnabled) {
+  FSendWanted = AEnabled;
+  RefreshSendButton();
+  // The engine turns its turn flag on just after disabling the button and off just after
+  // enabling it, in the same call: look again once that call has returned.
+  QMetaObject::invokeMethod(
+      this, [this] { RefreshSendButton(); }, Qt::QueuedConnection);
+}
 int TfrmMain::ProviderIndex() const { return cbxModels->currentIndex(); }
 int TfrmMain::ModeIndex() const { return cbxMode->currentIndex(); }
 void TfrmMain::SetChatTitle(const std::string& ATitle) {

@@ -2,6 +2,7 @@
 // provider on 127.0.0.1, the keys of the input box, layout restore, the dialogs, the history
 // sidebar and its menus, the shortcuts, the attachment preview.
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -102,6 +103,47 @@ void ClickMenuItem(QMenu* AMenu, const char* AName) {
   if (!Action) Action = AMenu->parent()->findChild<QAction*>(AName);
   QTest::mouseClick(AMenu, Qt::LeftButton, {}, AMenu->actionGeometry(Action).center());
 }
+
+// Clicks the element ASelector names with the mouse, as the user would: some things (an
+// external program for a mail link) are only done for a real gesture.
+void ClickInPage(TfrmMain& W, const QString& ASelector) {
+  const QVariantList Box =
+      RunJs(W, "(() => { const e = document.querySelector('" + ASelector +
+                   "'); e.scrollIntoView(); const r = e.getBoundingClientRect();"
+                   "return [r.x + r.width / 2, r.y + r.height / 2]; })()")
+          .toList();
+  QVERIFY2(Box.size() == 2, qPrintable(ASelector));
+  auto* View = W.findChild<TChatWebView*>("ChatWebBrowser");
+  QTest::mouseClick(View->focusProxy(), Qt::LeftButton, {}, QPoint(Box[0].toInt(), Box[1].toInt()));
+}
+
+QPushButton* SendButton(TfrmMain& W) { return W.findChild<QPushButton*>("btnSend"); }
+
+// Puts the keyboard focus on the widget named AName, with the window active so that shortcuts
+// reach it.
+void FocusOn(TfrmMain& W, const QString& AName) {
+  W.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&W));
+  auto* Target = W.findChild<QWidget*>(AName);
+  Target->setFocus();
+  QTRY_VERIFY(Target->hasFocus());
+}
+
+// Sets an environment variable for one test and puts the old value back.
+struct TEnvOverride {
+  const char* Name;
+  std::optional<std::string> Old;
+  TEnvOverride(const char* AName, const std::string& AValue) : Name(AName) {
+    if (const char* V = std::getenv(AName)) Old = V;
+    setenv(AName, AValue.c_str(), 1);
+  }
+  ~TEnvOverride() {
+    if (Old)
+      setenv(Name, Old->c_str(), 1);
+    else
+      unsetenv(Name);
+  }
+};
 
 // Stands in for the desktop's file opener.
 class TUrlRecorder : public QObject {
@@ -251,6 +293,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(QString::fromStdString(Reply.Role), QString("model"));
     QCOMPARE(QString::fromStdString(Reply.Text), QString::fromUtf8("**80,500원**입니다."));
     QVERIFY(W->findChild<QPushButton*>("btnSend")->isEnabled());
+    QCOMPARE(SendButton(*W)->text(), Q("전송"));
     auto Body = ParseJson(FServer->LastRequest().Body);
     QCOMPARE(QString::fromStdString((*Body)["messages"][0]["content"].get<std::string>()),
              QString::fromUtf8("삼성전자 주가?"));
@@ -277,7 +320,9 @@ class MainWindowTest : public QObject {
     Type(*W, QString::fromUtf8("차트 보여줘"));
     QTest::keyClick(W->findChild<QPlainTextEdit*>("MemoInput"), Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(W->Controller().ChatHistory().size(), std::size_t(4), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(W->findChild<QPushButton*>("btnSend")->isEnabled(), 10000);
+    // The turn is over when the stop button is the send button again.
+    QTRY_COMPARE_WITH_TIMEOUT(SendButton(*W)->text(), Q("전송"), 10000);
+    QVERIFY(SendButton(*W)->isEnabled());
     QTRY_COMPARE_WITH_TIMEOUT(
         RunJs(*W, "document.querySelectorAll('.chart-container canvas').length").toInt(), 1, 10000);
     QCOMPARE(RunJs(*W, "document.querySelector('.chart-container strong').textContent").toString(),
@@ -319,7 +364,9 @@ class MainWindowTest : public QObject {
     auto W = OpenWindow();
     Type(*W, "hello");
     QTest::keyClick(W->findChild<QPlainTextEdit*>("MemoInput"), Qt::Key_Return);
-    QTRY_VERIFY_WITH_TIMEOUT(W->findChild<QPushButton*>("btnSend")->isEnabled(), 10000);
+    // The turn is over when the stop button is the send button again.
+    QTRY_COMPARE_WITH_TIMEOUT(SendButton(*W)->text(), Q("전송"), 10000);
+    QVERIFY(SendButton(*W)->isEnabled());
     QVERIFY(W->Controller().ChatHistory().empty());
     QTRY_COMPARE(Bubbles(*W), QString("U:hello"));
     QCOMPARE(RunJs(*W, "document.querySelectorAll('#loading-wrap').length").toInt(), 0);
@@ -339,6 +386,150 @@ class MainWindowTest : public QObject {
     W.reset();  // the running request is cancelled; nothing touches the destroyed window
     QVERIFY2(T.elapsed() < 3000, "closing waited for the provider");
     QTest::qWait(200);
+  }
+
+  void stopEndsTheRunningTurn_data() {
+    QTest::addColumn<QString>("How");  // the stop button, or Escape with the focus on a widget
+    QTest::newRow("stop button") << "";
+    QTest::newRow("Escape in the page") << "ChatWebBrowser";
+    QTest::newRow("Escape in the input box") << "MemoInput";
+  }
+
+  void stopEndsTheRunningTurn() {
+    QFETCH(QString, How);
+    TSilentListener Silent;  // the provider never answers
+    setenv("KESTRILL_OPENAI_URL", Silent.BaseUrl().c_str(), 1);
+    auto W = OpenWindow();
+    auto* Memo = W->findChild<QPlainTextEdit*>("MemoInput");
+    QPushButton* Send = SendButton(*W);
+    Type(*W, Q("멈출 질문"));
+    QTest::keyClick(Memo, Qt::Key_Return);
+    QVERIFY(W->Controller().TurnRunning());
+    QCOMPARE(Send->text(), Q("중지"));
+    QVERIFY(Send->isEnabled());
+    QTRY_COMPARE(RunJs(*W, "document.querySelectorAll('#loading-wrap').length").toInt(), 1);
+
+    // Return does not send while the turn runs; the text waits in the box.
+    Type(*W, "x");
+    QTest::keyClick(Memo, Qt::Key_Return);
+    QCOMPARE(Memo->toPlainText(), QString("x"));
+    QCOMPARE(W->Controller().ChatHistory().size(), std::size_t(1));
+    QCOMPARE(Send->text(), Q("중지"));
+
+    if (How.isEmpty()) {
+      QTest::mouseClick(Send, Qt::LeftButton);
+    } else {
+      FocusOn(*W, How);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    }
+    QVERIFY(!W->Controller().TurnRunning());
+    QCOMPARE(Send->text(), Q("전송"));
+    QVERIFY(Send->isEnabled());
+    QTRY_COMPARE(Bubbles(*W), Q("U:멈출 질문|M:중지되었습니다."));
+    QCOMPARE(RunJs(*W, "document.querySelectorAll('#loading-wrap').length").toInt(), 0);
+    auto Saved = ReadJsonFile(W->Controller().ChatFileName());
+    QVERIFY(Saved && Saved->is_array() && Saved->size() == 1);
+    QCOMPARE(QString::fromStdString((*Saved)[0]["text"].get<std::string>()), Q("멈출 질문"));
+    QCOMPARE(Memo->toPlainText(), QString("x"));
+    QVERIFY(FDialogs.Messages.empty());
+
+    // The button sends again.
+    QTest::mouseClick(Send, Qt::LeftButton);
+    QCOMPARE(W->Controller().ChatHistory().size(), std::size_t(2));
+    QCOMPARE(Send->text(), Q("중지"));
+  }
+
+  void destroyedWithoutClosingSavesTheChat() {
+    TSilentListener Silent;
+    setenv("KESTRILL_OPENAI_URL", Silent.BaseUrl().c_str(), 1);
+    auto W = OpenWindow();
+    Type(*W, Q("남길 질문"));
+    QTest::keyClick(W->findChild<QPlainTextEdit*>("MemoInput"), Qt::Key_Return);
+    QVERIFY(W->Controller().TurnRunning());
+    W.reset();  // no close event, as when the program is ended another way
+    auto Entries = CatalogueEntries();
+    QCOMPARE(Entries.size(), std::size_t(1));
+    auto Saved = ReadJsonFile(Entries[0].FileName);
+    QVERIFY(Saved && Saved->is_array() && Saved->size() == 1);
+    QCOMPARE(QString::fromStdString((*Saved)[0]["text"].get<std::string>()), Q("남길 질문"));
+    QVERIFY(FDialogs.Questions.empty());
+  }
+
+  void copyTakesThePageSelection() {
+    FServer->SetDefault({200, R"({"choices":[{"message":{"content":"복사할 **답**입니다."}}]})"});
+    auto W = OpenWindow();
+    Type(*W, Q("질문"));
+    QTest::keyClick(W->findChild<QPlainTextEdit*>("MemoInput"), Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(Bubbles(*W), Q("U:질문|M:복사할 답입니다."), 10000);
+    QGuiApplication::clipboard()->setText("before");
+    RunJs(*W,
+          "const r = document.createRange();"
+          "r.selectNodeContents(document.querySelector('.ai-msg p'));"
+          "getSelection().removeAllRanges(); getSelection().addRange(r); 0");
+    FocusOn(*W, "ChatWebBrowser");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
+    QTRY_COMPARE(QGuiApplication::clipboard()->text().trimmed(), Q("복사할 답입니다."));
+  }
+
+  void linksOpenOutsideAndThePageStays_data() {
+    QTest::addColumn<QString>("Reply");
+    QTest::addColumn<QString>("Script");  // "click SELECTOR" is a mouse click, else a script
+    QTest::addColumn<QUrl>("Opened");
+    const QString ClickReplyLink = "click .ai-msg a";
+    QTest::newRow("web link in a reply") << "[공시](https://example.com/dart?no=1) 참고"
+                                         << ClickReplyLink << QUrl("https://example.com/dart?no=1");
+    QTest::newRow("mail link in a reply")
+        << "[문의](mailto:ir@example.com)" << ClickReplyLink << QUrl("mailto:ir@example.com");
+    QTest::newRow("link to a new window")
+        << "답"
+        << "const a = document.createElement('a'); a.href = 'https://example.com/new';"
+           "a.target = '_blank'; document.body.appendChild(a); a.click(); 0"
+        << QUrl("https://example.com/new");
+    QTest::newRow("script to another file")
+        << "답"
+        << "location.href = 'file:///tmp/other.html'; 0" << QUrl("file:///tmp/other.html");
+  }
+
+  void linksOpenOutsideAndThePageStays() {
+    QFETCH(QString, Reply);
+    QFETCH(QString, Script);
+    QFETCH(QUrl, Opened);
+    TJson Body = {{"choices", TJson::array({{{"message", {{"content", Reply.toStdString()}}}}})}};
+    FServer->SetDefault({200, Body.dump()});
+    auto W = OpenWindow();
+    auto* View = W->findChild<TChatWebView*>("ChatWebBrowser");
+    const QUrl ChatPage = View->url();
+    Type(*W, Q("자료?"));
+    QTest::keyClick(W->findChild<QPlainTextEdit*>("MemoInput"), Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(W->Controller().ChatHistory().size(), std::size_t(2), 10000);
+    QTRY_VERIFY(Bubbles(*W).startsWith("U:"));
+    const QString Shown = Bubbles(*W);
+    QSignalSpy Loads(View, &TChatWebView::DidFinishLoad);
+
+    TUrlRecorder Opener;
+    for (const char* Scheme : {"https", "mailto", "file"})
+      QDesktopServices::setUrlHandler(Scheme, &Opener, "Open");
+    if (Script.startsWith("click "))
+      ClickInPage(*W, Script.mid(6));
+    else
+      RunJs(*W, Script);
+    [&] { QTRY_COMPARE_WITH_TIMEOUT(Opener.Urls.size(), 1, 5000); }();
+    for (const char* Scheme : {"https", "mailto", "file"})
+      QDesktopServices::unsetUrlHandler(Scheme);
+    QCOMPARE(Opener.Urls, QList<QUrl>({Opened}));
+    QCOMPARE(View->url(), ChatPage);
+    QCOMPARE(Bubbles(*W), Shown);
+    QCOMPARE(Loads.count(), 0);
+  }
+
+  void chatPageLoadsFromAFolderNamedWithHashAndPercent() {
+    const std::string Folder = MakeTempFolder() + "/a#b%c";
+    std::filesystem::create_directories(Folder);
+    TEnvOverride Tmp("TMPDIR", Folder);
+    auto W = OpenWindow();  // the send button comes on once the page has loaded
+    const QString Page = W->findChild<TChatWebView*>("ChatWebBrowser")->url().toLocalFile();
+    QVERIFY2(Page.startsWith(QString::fromStdString(Folder) + "/"), qPrintable(Page));
+    QCOMPARE(RunJs(*W, "typeof appendChat").toString(), QString("function"));
   }
 
   void layoutIsSavedAndRestored() {
