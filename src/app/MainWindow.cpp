@@ -70,8 +70,13 @@ void TfrmMain::ConnectControls() {
           [this](const QString& AUrl) {
             FController->ChatWebBrowserShouldStartLoadWithRequest(AUrl.toStdString());
           });
-  connect(ChatWebBrowser, &TChatWebView::ExternalUrlRequested, this,
-          [this](const QUrl& AUrl) { OpenURL(AUrl.toString(QUrl::FullyEncoded).toStdString()); });
+  connect(ChatWebBrowser, &TChatWebView::ExternalUrlRequested, this, [this](const QUrl& AUrl) {
+    // Only web and mail addresses leave the page: a reply must not be able to open (and so run)
+    // a file on this machine with one click.
+    const QString Scheme = AUrl.scheme().toLower();
+    if (Scheme == "http" || Scheme == "https" || Scheme == "mailto")
+      OpenURL(AUrl.toString(QUrl::FullyEncoded).toStdString());
+  });
   connect(btnSend, &QPushButton::clicked, this, [this] { btnSendOrStopClick(); });
   connect(sbNewChat, &QPushButton::clicked, this, [this] { FController->sbNewChatClick(); });
   connect(sbSetting, &QPushButton::clicked, this, [this] { sbSettingClick(); });

@@ -485,9 +485,13 @@ class MainWindowTest : public QObject {
         << "const a = document.createElement('a'); a.href = 'https://example.com/new';"
            "a.target = '_blank'; document.body.appendChild(a); a.click(); 0"
         << QUrl("https://example.com/new");
+    // A file is never opened from the page; the web address after it shows the file's turn
+    // has been handled.
     QTest::newRow("script to another file")
         << "답"
-        << "location.href = 'file:///tmp/other.html'; 0" << QUrl("file:///tmp/other.html");
+        << "location.href = 'file:///tmp/other.html';"
+           "setTimeout(() => { location.href = 'https://example.com/after'; }, 100); 0"
+        << QUrl("https://example.com/after");
   }
 
   void linksOpenOutsideAndThePageStays() {
