@@ -119,7 +119,8 @@ test('replies render Markdown; user text is shown literally', async () => {
       headers: [...reply.querySelectorAll('table thead th')].map((e) => e.textContent),
       cells: [...reply.querySelectorAll('table tbody td')].map((e) => e.textContent),
       code: reply.querySelector('pre code')?.textContent,
-      userText: user.innerText, userHasBold: !!user.querySelector('b'),
+      // textContent: a bubble off screen is not rendered, and unrendered text has no innerText.
+      userText: user.textContent, userHasBold: !!user.querySelector('b'),
       replyBold: reply2.querySelector('b')?.textContent,
     };
   }, [enc('| 종목 | 가격 |\n|---|---|\n| 삼성전자 | 80,500원 |\n\n```\nprint(1)\n```'), enc('<b>x</b>')]);
