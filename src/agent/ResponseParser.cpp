@@ -116,6 +116,8 @@ void ParseOllama(const TJson& Root, TAIResponse& R) {
     R.IsSuccess = false;
     R.ErrorMessage = Err->is_string() ? Err->get<std::string>()
                                       : JsonPathText(*Err, "message").value_or(Compact(*Err));
+    // An empty complaint still ends the turn: the user must see that something went wrong.
+    if (Trim(R.ErrorMessage).empty()) R.ErrorMessage = "Ollama 서버가 내용 없는 오류를 보냈습니다.";
     return;
   }
   auto Msg = Root.find("message");

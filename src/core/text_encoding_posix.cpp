@@ -28,8 +28,12 @@ std::string LegacyToUtf8(std::string_view ABytes) {
     if (errno == E2BIG) continue;
     // EILSEQ or EINVAL (truncated at the end): show one replacement character and move on.
     Out += "\xEF\xBF\xBD";
+    // glibc's CP949 can report a bad sequence after taking all of it ("\xA2\xE8"): nothing is
+    // left to skip then, and skipping anyway would run past the end.
+    if (InLeft == 0) break;
     ++In;
     --InLeft;
+    iconv(CD, nullptr, nullptr, nullptr, nullptr);  // a fresh state for what follows
   }
   iconv_close(CD);
   return Out;

@@ -112,6 +112,8 @@ TEST(ResponseParser, ReadsEveryShape) {
        Failure("model 'x' not found")},
       {"ollama error object", aiOllama, R"({"error":{"message":"busy","code":1}})",
        Failure("busy")},
+      {"ollama empty error", aiOllama, R"({"error":""})",
+       Failure("Ollama 서버가 내용 없는 오류를 보냈습니다.")},
       {"ollama error null beside a reply", aiOllama,
        R"({"message":{"content":"응답"},"error":null})", Reply("응답")},
       {"ollama calls", aiOllama,

@@ -63,3 +63,10 @@ TEST(Utf16ToUtf8, DecodesPairsAndReplacesLoneSurrogates) {
   std::string Be("\xD5\x5C\xAE\x00", 4);  // "한글" big-endian
   EXPECT_EQ(Utf16ToUtf8(Be, true), "한글");
 }
+
+TEST(LegacyToUtf8, SequencesTheConverterTakesWholeAndRefusesEndCleanly) {
+  // glibc's CP949 reports these as bad after taking both bytes; nothing may be read past the end.
+  EXPECT_EQ(LegacyToUtf8("\xA2\xE8"), "\xEF\xBF\xBD");
+  EXPECT_EQ(LegacyToUtf8(std::string("\0\xA2\xE8", 3)), std::string("\0\xEF\xBF\xBD", 4));
+  EXPECT_EQ(LegacyToUtf8("\xBB\xEF\xA2\xE8"), "\xEC\x82\xBC\xEF\xBF\xBD");  // 삼, then the bad pair
+}
