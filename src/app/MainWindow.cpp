@@ -292,11 +292,6 @@ void TfrmMain::BuildMenus() {
   MenuItemOpen->setObjectName("MenuItemOpen");
   connect(MenuItemOpen, &QAction::triggered, this, [this] { MenuItemOpenClick(); });
 
-  // One dialog for prompts and attachments: each command sets its own filter.
-  OpenDialog1 = new QFileDialog(this);
-  OpenDialog1->setObjectName("OpenDialog1");
-  OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-  OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
 
   ActCopy = new QAction("Copy", this);
   ActCopy->setObjectName("ActCopy");

@@ -86,6 +86,7 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
  private:
+  QFileDialog* OpenDialog();
   void BuildControls();
   void BuildMenus();
   void ConnectControls();
@@ -152,7 +153,7 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   QAction* MenuItemEdit;
   QAction* MenuItemDelete;
   QAction* MenuItemOpen;
-  QFileDialog* OpenDialog1;
+  QFileDialog* OpenDialog1 = nullptr;
 
   // Last: destroyed first, so its background work ends while everything above still exists.
   std::unique_ptr<TChatController> FController;

@@ -93,8 +93,21 @@ void TfrmMain::RefreshSendButton() {
   btnSend->setEnabled(Running || FSendWanted);
 }
 
+// One dialog for prompts and attachments, each command setting its own filter. Made on first use:
+// a file dialog watches its folder and reloads on the UI thread, which a window that never
+// opens it should not pay for.
+QFileDialog* TfrmMain::OpenDialog() {
+  if (!OpenDialog1) {
+    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1->setObjectName("OpenDialog1");
+    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+  }
+  return OpenDialog1;
+}
+
 void TfrmMain::MenuOpenPromptClick() {
-  OpenDialog1->setNameFilter("Text File (*.txt *.md)");
+  OpenDialog()->setNameFilter("Text File (*.txt *.md)");
   OpenDialog1->setDirectory(QCoreApplication::applicationDirPath());
   if (OpenDialog1->exec() != QDialog::Accepted) return;
   const QStringList Files = OpenDialog1->selectedFiles();
@@ -107,7 +120,7 @@ void TfrmMain::OpenPromptFileChosen(const QString& APath) {
 
 void TfrmMain::sbAttachClick() {
   // Only the filter: the folder stays where the user last looked.
-  OpenDialog1->setNameFilter(
+  OpenDialog()->setNameFilter(
       "All Supported (*.jpg *.png *.webp *.pdf *.txt *.csv);;Images (*.jpg *.png);;"
       "Documents (*.pdf *.txt *.csv)");
   if (OpenDialog1->exec() != QDialog::Accepted) return;
