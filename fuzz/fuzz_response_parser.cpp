@@ -22,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
   }
   // A failure says why and carries nothing the agent loop could act on.
   if (!R.IsSuccess) {
-    // Ollama's own error text is passed on as the server wrote it, which may be empty.
-    if (Provider != aiOllama) FUZZ_CHECK(!R.ErrorMessage.empty());
+    FUZZ_CHECK(!R.ErrorMessage.empty());
     FUZZ_CHECK(R.ToolCalls.empty());
   }
   if (!R.ToolCalls.empty()) FUZZ_CHECK(R.HasToolCalls);
