@@ -193,8 +193,6 @@ void TChatController::ClearAttachment() {
   FControls.HideAttachmentPreview();
 }
 
-void TChatController::CopyPageSelection() { FView.EvaluateJavaScript(kCopySelectionScript); }
-
 void TChatController::Shutdown(std::chrono::milliseconds ATimeout) {
   if (!FTasks) return;
   FIsTerminating = true;

@@ -74,8 +74,6 @@ class TChatController {
 
   // Attachments: the window shows the preview, the engine keeps the path.
   void ClearAttachment();
-  // Ctrl+C when the focus is not in a text box.
-  void CopyPageSelection();
   // The window is closing: late results are dropped from now on, the running task is cancelled
   // and waited for at most ATimeout.
   void Shutdown(std::chrono::milliseconds ATimeout = std::chrono::milliseconds(1000));
