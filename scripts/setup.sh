@@ -19,6 +19,10 @@ PACKAGES=(
   qt6-image-formats-plugins
   # the fuzz targets: clang and its libFuzzer and sanitizer runtimes (only recommended by clang)
   clang libclang-rt-14-dev
+  # text of PDF attachments for the providers that take no files
+  libpoppler-cpp-dev
+  # the Windows-only sources checked with the cross compiler
+  g++-mingw-w64-x86-64-posix
 )
 command -v node >/dev/null 2>&1 || PACKAGES+=(nodejs)
 command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
