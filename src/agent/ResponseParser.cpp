@@ -131,7 +131,8 @@ void ParseOllama(const TJson& Root, TAIResponse& R) {
     TAIToolCallRequest Call;
     auto Fn = C.find("function");
     if (Fn != C.end() && Fn->is_object()) {
-      Call.ToolCallId = RequireText(C, "id");
+      // Servers before 0.12.10 send no id: such a call is paired with its result by position.
+      Call.ToolCallId = JsonPathTextOr(C, "id", "");
       Call.ToolName = RequireText(*Fn, "name");
       // Ollama sends the arguments as an object; a call without any gets an empty one.
       auto Args = Fn->find("arguments");

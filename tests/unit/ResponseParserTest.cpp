@@ -119,6 +119,9 @@ TEST(ResponseParser, ReadsEveryShape) {
       {"ollama calls", aiOllama,
        R"({"message":{"content":"","tool_calls":[{"id":"t1","function":{"name":"f","arguments":{"x":"1"}}},{"type":"function"},{"id":"t3","function":{"name":"g"}}]}})",
        Reply("", {{"t1", "f", R"({"x":"1"})", ""}, {}, {"t3", "g", "{}", ""}})},
+      {"ollama calls without ids (servers before 0.12.10)", aiOllama,
+       R"({"message":{"tool_calls":[{"function":{"name":"f","arguments":{"a":1}}},{"function":{"name":"g","arguments":{}}}]}})",
+       Reply("", {{"", "f", R"({"a":1})", ""}, {"", "g", "{}", ""}})},
   };
   for (const TCase& C : Cases)
     EXPECT_EQ(TAIResponseParser::Parse(C.Provider, C.Raw), C.Expected) << C.Name;
@@ -136,7 +139,7 @@ TEST(ResponseParser, MissingRequiredMembersRaise) {
       {aiGemini, R"({"candidates":[{"content":{"parts":["text"]}}]})"},
       {aiClaude, R"({"content":[{"text":"no type"}]})"},
       {aiClaude, R"({"content":[{"type":"tool_use","id":"1","name":"f"}]})"},
-      {aiOllama, R"({"message":{"tool_calls":[{"function":{"name":"f","arguments":{}}}]}})"},
+      {aiOllama, R"({"message":{"tool_calls":[{"id":"1","function":{"arguments":{}}}]}})"},
   };
   for (auto [P, Raw] : Cases)
     EXPECT_THROW(TAIResponseParser::Parse(P, Raw), EAIResponseError) << Raw;
