@@ -27,8 +27,7 @@ std::string SearchWeb(const std::string& AQuery, const std::string& APIKey) {
     Request["search_depth"] = "basic";
     Request["include_answer"] = false;
     THttpClient Client;
-    Client.SetResponseTimeout(std::chrono::seconds(60));
-    Client.SetTotalTimeout(std::chrono::seconds(60));
+    Client.LimitEveryWait(std::chrono::seconds(60));
     THttpResponse R = Client.Post(EndpointUrl(TService::Tavily, "/search"),
                                   Request.dump(-1, ' ', false, TJson::error_handler_t::replace),
                                   {{"Content-Type", "application/json"}});

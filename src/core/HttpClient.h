@@ -49,6 +49,11 @@ class THttpClient {
   void SetResponseTimeout(std::chrono::milliseconds ATimeout) { FResponseTimeout = ATimeout; }
   // Longest time the whole exchange may take, however slowly bytes keep arriving (0: none).
   void SetTotalTimeout(std::chrono::milliseconds ATimeout) { FTotalTimeout = ATimeout; }
+  // Connection, first byte and the whole exchange each bounded by ATimeout: a tool's request
+  // never holds a turn longer, however the server stalls or drips.
+  void LimitEveryWait(std::chrono::milliseconds ATimeout) {
+    FConnectTimeout = FResponseTimeout = FTotalTimeout = ATimeout;
+  }
   void SetRedirects(TRedirects APolicy) { FRedirects = APolicy; }
   void SetUserAgent(std::string AUserAgent) { FUserAgent = std::move(AUserAgent); }
 

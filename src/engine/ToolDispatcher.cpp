@@ -1,5 +1,6 @@
 #include "engine/ToolDispatcher.h"
 
+#include <climits>
 #include <cmath>
 #include <ctime>
 #include <optional>
@@ -7,8 +8,12 @@
 
 #include "agent/CommandTool.h"
 #include "agent/WebSearch.h"
+#include "core/Clock.h"
 #include "core/JsonPath.h"
 #include "core/TextUtil.h"
+#include "tools/Daishin.h"
+#include "tools/Dart.h"
+#include "tools/Krx.h"
 #include "tools/YahooFinance.h"
 #include "view/PageText.h"
 
@@ -24,6 +29,38 @@ std::optional<std::string> Arg(const TJson& AArgs, const char* AName) {
 
 std::string ArgOr(const TJson& AArgs, const char* AName, const char* ADefault) {
   return Arg(AArgs, AName).value_or(ADefault);
+}
+
+// A JSON integer, or a text holding one; anything else (a fraction, a word) is absent.
+std::optional<int> IntArg(const TJson& AArgs, const char* AName) {
+  auto It = AArgs.find(AName);
+  if (It == AArgs.end()) return std::nullopt;
+  long long Value = 0;
+  if (It->is_number_integer()) {
+    Value = It->get<long long>();
+  } else if (It->is_string()) {
+    const std::string Text = Trim(It->get<std::string>());
+    std::size_t Used = 0;
+    try {
+      Value = std::stoll(Text, &Used);
+    } catch (const std::logic_error&) {
+      return std::nullopt;
+    }
+    if (Used != Text.size()) return std::nullopt;
+  } else {
+    return std::nullopt;
+  }
+  if (Value < INT_MIN || Value > INT_MAX) return std::nullopt;
+  return static_cast<int>(Value);
+}
+
+TAutomationStarter BrokerOf(IToolHost& AHost) {
+  return [&AHost] { return AHost.StartBrokerAutomation(); };
+}
+
+// Today's local date as yyyymmdd.
+std::string Today() {
+  return FormatTimeStamp(LocalNow()).substr(0, 8);
 }
 
 std::string DrawChart(const TJson& Args, IToolHost& AHost) {
@@ -75,6 +112,29 @@ std::string RunTool(const std::string& AToolName, const std::string& AArgsJSON,
     return Ticker ? GetYahooFinanceFinancials(*Ticker, ArgOr(Args, "period", "quarterly"))
                   : kToolFailedText;
   }
+  if (AToolName == "get_daishin_price") {
+    auto Code = Arg(Args, "stock_code");
+    return Code ? GetStockPriceFromDaishin(*Code, BrokerOf(AHost))
+                : "종목 코드를 전달받지 못했습니다.";
+  }
+  if (AToolName == "get_daishin_investor") {
+    auto Code = Arg(Args, "target_code");
+    return Code ? GetDaishinInvestorTrend(*Code, IntArg(Args, "days").value_or(1), BrokerOf(AHost))
+                : kToolFailedText;
+  }
+  if (AToolName == "get_dart_financials")
+    return GetDARTFinancialInfo(AConfig.Read(keys::DARTKey, ""), ArgOr(Args, "corp_code", ""),
+                                ArgOr(Args, "year", ""), ArgOr(Args, "report_code", ""));
+  if (AToolName == "search_dart_disclosures")
+    return SearchDARTDisclosures(AConfig.Read(keys::DARTKey, ""), ArgOr(Args, "corp_code", ""),
+                                 ArgOr(Args, "start_date", ""), ArgOr(Args, "end_date", ""),
+                                 ArgOr(Args, "disclosure_type", ""), ArgOr(Args, "keyword", ""));
+  if (AToolName == "get_krx_price")
+    return GetKRXDailyPrice(AConfig.Read(keys::KRXKey, ""), ArgOr(Args, "stock_code", ""),
+                            Arg(Args, "date").value_or(Today()));
+  if (AToolName == "get_index_price")
+    return GetKRXIndexPrice(AConfig.Read(keys::KRXKey, ""), ArgOr(Args, "index_name", "코스피"),
+                            Arg(Args, "date").value_or(Today()));
   return kToolFailedText;
 }
 
@@ -171,7 +231,59 @@ void BuildToolSet(TOpenAPIToolManager& M, const TConfig& AConfig, int AProviderI
   if (AProviderIndex != 0 && !AConfig.Read(keys::WebSearchKey, "").empty())
     M.AddTool("search_web", "최신 정보를 위해 웹 검색을 수행합니다.")
         .AddStringParam("query", "검색어", true);
-  // The Daishin, DART and KRX tools take their places here once they exist.
+  if (AConfig.Read(keys::UseDaishin, false)) {
+    M.AddTool("get_daishin_price",
+              "한국 주식 시장의 특정 종목 실시간 주가와 등락을 조회합니다.(국내 종목 주가 조회시 "
+              "우선적으로 호출하세요.)")
+        .AddStringParam("stock_code", "6자리 주식 종목 코드 (예: 삼성전자는 005930, 카카오는 035720)",
+                        true);
+    M.AddTool("get_daishin_investor",
+              "주식 종목의 일별 개인, 외국인, 기관 투자자의 순매수/순매도 데이터를 조회합니다.")
+        .AddStringParam("target_code", "조회 대상 코드. 개별 주식은 6자리 숫자(예: 005930). ", true)
+        .AddIntParam("days", "조회할 일수 (기본값 1)", false);
+  }
+  if (!AConfig.Read(keys::DARTKey, "").empty()) {
+    M.AddTool("get_dart_financials",
+              "한국 기업의 특정 연도(분기/반기/연도) 재무정보(매출액, 영업이익 등)와 공시 정보를 "
+              "조회합니다.")
+        .AddStringParam("corp_code", "DART 고유번호 8자리 (예: 삼성전자는 00126380, 카카오는 00258801)",
+                        true)
+        .AddStringParam("year", "조회할 사업연도 4자리 (예: 2023)", true)
+        .AddStringParam("report_code",
+                        "보고서 코드 (11011:사업보고서, 11012:반기보고서, 11013:1분기보고서, "
+                        "11014:3분기보고서)",
+                        true);
+    M.AddTool("search_dart_disclosures",
+              "DART 공시 목록을 검색합니다. 사업보고서, 유상증자, 결산실적, 단일판매 등 모든 공시를 "
+              "찾을 수 있습니다.")
+        .AddStringParam("corp_code", "DART 고유번호 8자리 (예: 00126380)", true)
+        .AddStringParam("start_date", "검색 시작일 (YYYYMMDD 형식)", true)
+        .AddStringParam("end_date", "검색 종료일 (YYYYMMDD 형식)", true)
+        .AddStringParam("disclosure_type",
+                        "공시 유형 코드. (A:정기공시(사업/반기보고서), B:주요사항보고(유상증자/무상증자), "
+                        "C:발행공시, D:지분공시, E:기타공시, I:거래소공시(결산실적, 단일판매공급계약)). "
+                        "모르면 비워두세요.",
+                        false)
+        .AddStringParam("keyword",
+                        "보고서 제목 필터링 키워드 (예: \"결산실적\", \"유상증자\", \"단일판매\", "
+                        "\"배당\"). 필수가 아니며, 특정 단어가 들어간 공시만 찾을 때 사용합니다.",
+                        false);
+  }
+  if (!AConfig.Read(keys::KRXKey, "").empty()) {
+    M.AddTool("get_krx_price",
+              "한국거래소(KRX)에서 특정 종목의 주식 시세(종가, 등락률)를 조회합니다. (오늘 데이터는 "
+              "조회안됨)")
+        .AddStringParam("stock_code",
+                        "주식 종목의 6자리 단축코드 (예: 삼성전자는 005930, 카카오는 035720). 반드시 "
+                        "6자리 숫자로 변환하여 입력하세요.",
+                        true)
+        .AddStringParam("date", "조회할 날짜 (YYYYMMDD 형식). 지정하지 않으면 오늘 날짜.", false);
+    M.AddTool("get_index_price",
+              "코스피(KOSPI), 코스닥(KOSDAQ), 코스피 200 등 시장 전체의 주가 지수(Index)를 "
+              "조회합니다. (오늘 데이터는 조회안됨)")
+        .AddStringParam("index_name", "조회할 지수명 (예: 코스피, 코스닥, 코스피 200).", true)
+        .AddStringParam("date", "조회할 날짜 (YYYYMMDD 형식).", false);
+  }
   M.FEnableGeminiGoogleSearch = AProviderIndex == 0;
 }
 

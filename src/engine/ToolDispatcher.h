@@ -8,6 +8,7 @@
 
 #include "agent/ToolSchema.h"
 #include "core/Config.h"
+#include "tools/Automation.h"
 
 namespace kestrill {
 
@@ -20,6 +21,8 @@ class IToolHost {
   virtual void ShowStatus(const std::string& AText) = 0;          // queued status bubble
   virtual void RunPageScript(const std::string& AScript) = 0;     // queued page script
   virtual bool ConfirmCommand(const std::string& AQuestion) = 0;  // waits for the user
+  // The automation the broker tools run on (this system's own unless a test supplies another).
+  virtual std::unique_ptr<IAutomationSession> StartBrokerAutomation() { return StartAutomation(); }
 };
 
 class EToolError : public std::runtime_error {

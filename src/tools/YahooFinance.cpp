@@ -36,11 +36,7 @@ TYahooSession& Session() {
 }
 
 // The quote-summary, cookie and crumb requests: a minute at most, however the server behaves.
-void LimitTo60s(THttpClient& AClient) {
-  AClient.SetConnectionTimeout(std::chrono::seconds(60));
-  AClient.SetResponseTimeout(std::chrono::seconds(60));
-  AClient.SetTotalTimeout(std::chrono::seconds(60));
-}
+void LimitTo60s(THttpClient& AClient) { AClient.LimitEveryWait(std::chrono::seconds(60)); }
 
 void Obtain(TYahooSession& S) {
   S.Tried = true;

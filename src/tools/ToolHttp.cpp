@@ -1,0 +1,16 @@
+#include "tools/ToolHttp.h"
+
+#include "core/TextEncoding.h"
+#include "core/TextUtil.h"
+
+namespace kestrill {
+
+std::string ToolGet(const std::string& AUrl, const THttpHeaders& AHeaders) {
+  THttpClient Client;
+  Client.LimitEveryWait(kToolRequestLimit);
+  return SanitizeUtf8(Client.Get(AUrl, AHeaders).Body);
+}
+
+std::string QueryValue(const std::string& AValue) { return PercentEncode(AValue); }
+
+}  // namespace kestrill
