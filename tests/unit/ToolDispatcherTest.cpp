@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "FakeAutomation.h"
 #include "FakeHttpServer.h"
 #include "TestEnv.h"
 #include "engine/ToolDispatcher.h"
@@ -194,4 +195,98 @@ TEST(ToolSet, OrderAndConditions) {
   auto Gemini = Names(0, &Search);  // Gemini searches with its own tool
   EXPECT_EQ(std::count(Gemini.begin(), Gemini.end(), "search_web"), 0);
   EXPECT_TRUE(Search);
+
+  Config.Write(keys::UseDaishin, true);
+  Config.Write(keys::DARTKey, "dart");
+  Config.Write(keys::KRXKey, "krx");
+  EXPECT_EQ(Names(1), (std::vector<std::string>{
+                          "execute_cmd", "get_yahoo_price", "get_yahoo_finance", "get_financials",
+                          "draw_stock_chart", "search_web", "get_daishin_price",
+                          "get_daishin_investor", "get_dart_financials",
+                          "search_dart_disclosures", "get_krx_price", "get_index_price"}));
+  Config.Write(keys::UseDaishin, false);
+  Config.Write(keys::DARTKey, "");
+  auto OnlyKrx = Names(2);
+  EXPECT_EQ(std::vector<std::string>(OnlyKrx.end() - 3, OnlyKrx.end()),
+            (std::vector<std::string>{"search_web", "get_krx_price", "get_index_price"}));
+}
+
+namespace {
+
+// A host whose broker automation is a fake.
+class TBrokerHost : public TRecordingHost {
+ public:
+  std::unique_ptr<IAutomationSession> StartBrokerAutomation() override {
+    return Broker.Starter()();
+  }
+  TFakeAutomation Broker;
+};
+
+}  // namespace
+
+TEST(Dispatcher, BrokerRowsReadCodesAndDays) {
+  std::string Dir = MakeTempFolder();
+  TConfig Config(Dir + "/Kestrill.Ini");
+  const std::pair<const char*, const char*> Refused[] = {
+      {"get_daishin_price", R"({})"},
+      {"get_daishin_investor", R"({"days":3})"},
+  };
+  for (auto [Tool, Args] : Refused) {
+    TBrokerHost Host;
+    EXPECT_EQ(ExecuteLocalTool(Tool, Args, Config, Host),
+              std::string(Tool) == "get_daishin_price" ? "종목 코드를 전달받지 못했습니다."
+                                                       : kToolFailedText);
+    EXPECT_TRUE(Host.Broker.Log.empty()) << Tool;  // the implementation is not called
+  }
+
+  TBrokerHost Price;
+  Price.Broker.Answers["CpUtil.CpCybos.IsConnect"] = std::int32_t{1};
+  ExecuteLocalTool("get_daishin_price", R"({"stock_code":5930})", Config, Price);
+  EXPECT_EQ(Price.Broker.Log[4], "DsCbo1.StockMst.SetInputValue(0, \"A5930\")");
+
+  // days: an integer or the text of one; anything else is 1. Five rows are available.
+  const std::pair<const char*, int> Days[] = {
+      {"", 1},      {R"(,"days":3)", 3},    {R"(,"days":" 2 ")", 2},
+      {R"(,"days":2.5)", 1}, {R"(,"days":"2.5")", 1}, {R"(,"days":"다섯")", 1},
+      {R"(,"days":99999999999)", 1},
+  };
+  for (auto [Extra, Rows] : Days) {
+    TBrokerHost Host;
+    Host.Broker.Answers["CpUtil.CpCybos.IsConnect"] = std::int32_t{1};
+    Host.Broker.Answers["CpSysDib.CpSvr7254.GetDibStatus"] = std::int32_t{0};
+    Host.Broker.Answers["CpSysDib.CpSvr7254.GetHeaderValue(1)"] = std::int32_t{5};
+    const std::string Result = ExecuteLocalTool(
+        "get_daishin_investor", std::string(R"({"target_code":"005930")") + Extra + "}", Config,
+        Host);
+    EXPECT_EQ(std::count(Result.begin(), Result.end(), '\n'), 1 + Rows) << Extra;
+  }
+}
+
+TEST_F(DispatcherTest, MarketRowsReadTheirKeysAndDefaults) {
+  TFakeHttpServer Server;
+  Server.SetDefault({200, R"({"status":"013","OutBlock_1":[]})"});
+  setenv("KESTRILL_DART_URL", Server.BaseUrl().c_str(), 1);
+  setenv("KESTRILL_KRX_URL", Server.BaseUrl().c_str(), 1);
+  Config.Write(keys::DARTKey, "dart-key");
+  Config.Write(keys::KRXKey, "krx-key");
+  const std::string Today = Local(std::time(nullptr), "%Y%m%d");
+
+  Run("get_dart_financials", R"({"corp_code":"00126380","year":2023})");
+  EXPECT_EQ(Server.LastRequest().Query,
+            "crtfc_key=dart-key&corp_code=00126380&bsns_year=2023&reprt_code=");
+  EXPECT_EQ(Run("search_dart_disclosures", R"({"corp_code":"00126380","keyword":null})"),
+            "해당 기간에 조회된 공시 데이터가 없습니다.");
+  EXPECT_EQ(Server.LastRequest().Query, "crtfc_key=dart-key&page_count=100&corp_code=00126380");
+
+  Run("get_krx_price", R"({"stock_code":"005930"})");
+  EXPECT_EQ(Server.LastRequest().Path, "/svc/apis/sto/stk_bydd_trd");
+  EXPECT_EQ(Server.LastRequest().Query, "basDd=" + Today + "&");
+  EXPECT_EQ(Server.LastRequest().Header("AUTH_KEY"), "krx-key");
+  Run("get_index_price", "{}");
+  EXPECT_EQ(Server.LastRequest().Query, "basDd=" + Today + "&idxNm=%EC%BD%94%EC%8A%A4%ED%94%BC");
+  Run("get_index_price", R"({"index_name":"코스닥","date":"20240105"})");
+  EXPECT_EQ(Server.LastRequest().Query, "basDd=20240105&idxNm=%EC%BD%94%EC%8A%A4%EB%8B%A5");
+  EXPECT_TRUE(Host.Statuses.empty());  // these tools show no status line
+  unsetenv("KESTRILL_DART_URL");
+  unsetenv("KESTRILL_KRX_URL");
 }
