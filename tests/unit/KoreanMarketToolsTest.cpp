@@ -1,11 +1,17 @@
 // The DART, KRX and broker tools: DART and KRX against servers on 127.0.0.1, the broker's
 // automation against a fake that logs every creation, call and release.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "FakeAutomation.h"
 #include "FakeHttpServer.h"
+#include "TestEnv.h"
+#include "core/Config.h"
+#include "core/FileIO.h"
+#include "core/JsonPath.h"
 #include "tools/Daishin.h"
 #include "tools/Dart.h"
 #include "tools/Krx.h"
@@ -438,4 +444,65 @@ TEST(Automation, ResultConversions) {
   EXPECT_EQ(AutoToText(std::int64_t{-500}), "-500");
   EXPECT_EQ(AutoToText(u'가'), "가");
   EXPECT_EQ(AutoToText(std::monostate{}), "");
+}
+
+// ---- a whole agent turn through kestrill-cli ----
+
+TEST(KoreanToolsCli, AgentTurnCallsDartAndKrxAndAnswers) {
+  const std::string Home = MakeTempFolder();
+  const std::string Data = Home + "/Documents/Kestrill";
+  std::filesystem::create_directories(Data);
+  {
+    TConfig Config(Data + "/Kestrill.Ini");
+    Config.Write(keys::OpenAIKey, "key");
+    Config.Write(keys::DARTKey, "dart-key");
+    Config.Write(keys::KRXKey, "krx-key");
+  }
+  TFakeHttpServer Server;
+  Server.SetRoute("/api/list.json", {200, DisclosureList({"분기보고서 (2024.09)"})});
+  Server.SetRoute("/svc/apis/sto/stk_bydd_trd", {200, kStockRows});
+  Server.Enqueue(
+      {200,
+       R"({"choices":[{"message":{"content":null,"tool_calls":[)"
+       R"({"id":"d","type":"function","function":{"name":"search_dart_disclosures","arguments":"{\"corp_code\":\"00126380\",\"start_date\":\"20240101\",\"end_date\":\"20241231\",\"keyword\":\"분기\"}"}},)"
+       R"({"id":"k","type":"function","function":{"name":"get_krx_price","arguments":"{\"stock_code\":\"005930\",\"date\":\"20240105\"}"}}]}}]})"});
+  Server.Enqueue({200, R"({"choices":[{"message":{"content":"삼성전자 종가는 71,500원입니다."}}]})"});
+
+  const std::string Out = Home + "/out.txt", Err = Home + "/err.txt";
+  std::string Command = "HOME='" + Home + "' XDG_DOCUMENTS_DIR= XDG_CONFIG_HOME= TMPDIR='" + Home + "'";
+  for (const char* Var : {"KESTRILL_OPENAI_URL", "KESTRILL_DART_URL", "KESTRILL_KRX_URL"})
+    Command += std::string(" ") + Var + "='" + Server.BaseUrl() + "'";
+  Command += " '" KESTRILL_CLI_PATH "' --mode agent --provider chatgpt '삼성전자 공시와 주가는?' >'" +
+             Out + "' 2>'" + Err + "' </dev/null";
+  const int Status = std::system(Command.c_str());
+  const std::string Stderr = ReadFileBytes(Err).value_or("");
+  ASSERT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Stderr;
+  EXPECT_EQ(ReadFileBytes(Out).value_or(""), "삼성전자 종가는 71,500원입니다.\n");
+  EXPECT_NE(Stderr.find("🛠️ [search_dart_disclosures] 실행 중..."), std::string::npos) << Stderr;
+  EXPECT_NE(Stderr.find("🛠️ [get_krx_price] 실행 중..."), std::string::npos) << Stderr;
+
+  // The tools went out as the services expect, and their texts went back to the model.
+  std::vector<TRecordedRequest> Requests = Server.Requests();
+  ASSERT_EQ(Requests.size(), 4u);
+  EXPECT_EQ(Requests[1].Path, "/api/list.json");
+  EXPECT_EQ(Requests[1].Query,
+            "crtfc_key=dart-key&page_count=100&corp_code=00126380&bgn_de=20240101&end_de=20241231");
+  EXPECT_EQ(Requests[2].Path, "/svc/apis/sto/stk_bydd_trd");
+  EXPECT_EQ(Requests[2].Query, "basDd=20240105&");
+  EXPECT_EQ(Requests[2].Header("AUTH_KEY"), "krx-key");
+  auto First = ParseJson(Requests[0].Body);
+  ASSERT_TRUE(First);
+  std::vector<std::string> Offered;
+  for (const TJson& Tool : (*First)["tools"]) Offered.push_back(Tool["function"]["name"]);
+  EXPECT_EQ(std::vector<std::string>(Offered.end() - 4, Offered.end()),
+            (std::vector<std::string>{"get_dart_financials", "search_dart_disclosures",
+                                      "get_krx_price", "get_index_price"}));
+  auto Last = ParseJson(Requests[3].Body);
+  ASSERT_TRUE(Last);
+  const TJson& Messages = (*Last)["messages"];
+  EXPECT_EQ(Messages[Messages.size() - 3]["content"],
+            "[DART 공시 검색 결과]\r\n- [20240110] 분기보고서 (2024.09)\r\n  링크: "
+            "https://dart.fss.or.kr/dsaf001/main.do?rcpNo=20240000\r\n");
+  EXPECT_EQ(Messages[Messages.size() - 1]["content"],
+            "[삼성전자] 종가: 71500원 (전일대비 -500원, 등락률: -0.69%), 거래량: 12345678주\r\n");
 }
