@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the full debug build, kestrill_core alone (proving
-# it needs no toolkit), the unit tests under AddressSanitizer + UndefinedBehaviorSanitizer, and
+# Builds everything and runs every test: the Windows-only sources with the cross compiler, the
+# full debug build, kestrill_core alone (proving it needs no toolkit), the unit tests under AddressSanitizer + UndefinedBehaviorSanitizer, and
 # a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+scripts/check-windows.sh  # the Windows-only sources, with the cross compiler
 
 jobs=$(nproc)
 run() {  # preset, then ctest's selection
