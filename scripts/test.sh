@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Windows-only sources with the cross compiler, the
-# full debug build, kestrill_core alone (proving it needs no toolkit), the unit tests under AddressSanitizer + UndefinedBehaviorSanitizer, and
-# a short run of each fuzz target.
+# full debug build, kestrill_core alone (proving it needs no toolkit), the unit tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer, and a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
