@@ -23,6 +23,8 @@ PACKAGES=(
   libpoppler-cpp-dev
   # the Windows-only sources checked with the cross compiler
   g++-mingw-w64-x86-64-posix
+  # the Debian package: its library dependencies, and checks of the desktop entry
+  dpkg-dev desktop-file-utils
 )
 command -v node >/dev/null 2>&1 || PACKAGES+=(nodejs)
 command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
