@@ -3,6 +3,8 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <exception>
+#include <functional>
 #include <mutex>
 
 #include "core/TextUtil.h"
@@ -25,8 +27,23 @@ struct TSList {
   }
 };
 
+struct TBodySink {
+  std::string& Body;
+  const std::function<void(std::string_view)>& Observer;
+  std::exception_ptr Failure;  // what the observer threw; the exchange is abandoned
+};
+
 size_t OnBody(char* AData, size_t ASize, size_t ACount, void* AUser) {
-  static_cast<std::string*>(AUser)->append(AData, ASize * ACount);
+  auto* Sink = static_cast<TBodySink*>(AUser);
+  Sink->Body.append(AData, ASize * ACount);
+  if (Sink->Observer) {
+    try {
+      Sink->Observer(std::string_view(AData, ASize * ACount));
+    } catch (...) {
+      Sink->Failure = std::current_exception();
+      return 0;
+    }
+  }
   return ASize * ACount;
 }
 
@@ -214,12 +231,14 @@ THttpResponse THttpClient::PerformOnce(const std::string& AUrl, const std::strin
   } else {
     curl_easy_setopt(H, CURLOPT_HTTPGET, 1L);
   }
+  TBodySink Sink{Resp.Body, FBodyObserver, nullptr};
   curl_easy_setopt(H, CURLOPT_WRITEFUNCTION, OnBody);
-  curl_easy_setopt(H, CURLOPT_WRITEDATA, &Resp.Body);
+  curl_easy_setopt(H, CURLOPT_WRITEDATA, &Sink);
   curl_easy_setopt(H, CURLOPT_HEADERFUNCTION, OnHeader);
   curl_easy_setopt(H, CURLOPT_HEADERDATA, &Resp);
 
   CURLcode Rc = PerformWatched(H, Idle);
+  if (Sink.Failure) std::rethrow_exception(Sink.Failure);
   if (Rc == CURLE_ABORTED_BY_CALLBACK && Idle.Cancelled) throw EHttpError("요청이 취소되었습니다");
   if (Rc == CURLE_ABORTED_BY_CALLBACK && Idle.PastDeadline)
     throw EHttpError("Timeout was reached: the exchange took longer than " +

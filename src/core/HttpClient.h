@@ -4,10 +4,12 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -56,6 +58,11 @@ class THttpClient {
   }
   void SetRedirects(TRedirects APolicy) { FRedirects = APolicy; }
   void SetUserAgent(std::string AUserAgent) { FUserAgent = std::move(AUserAgent); }
+  // Called on the calling thread with each piece of the body as it arrives (the whole body is
+  // still returned). What it throws abandons the exchange and reaches the caller.
+  void SetBodyObserver(std::function<void(std::string_view)> AObserver) {
+    FBodyObserver = std::move(AObserver);
+  }
 
   THttpResponse Get(const std::string& AUrl, const THttpHeaders& AHeaders = {});
   THttpResponse Post(const std::string& AUrl, const std::string& ABody,
@@ -74,6 +81,7 @@ class THttpClient {
   std::chrono::milliseconds FTotalTimeout{0};
   TRedirects FRedirects = TRedirects::SameOrigin;
   std::string FUserAgent;
+  std::function<void(std::string_view)> FBodyObserver;
 };
 
 // While alive, HTTP exchanges made on this thread are abandoned (EHttpError "cancelled") as soon

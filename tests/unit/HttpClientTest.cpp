@@ -174,3 +174,33 @@ TEST(HttpClient, RedirectsFollowThePolicyAndNeverCarryHeadersElsewhere) {
   EXPECT_EQ(UrlOrigin("HTTPS://Api.Example.com/v1?x=1"), "https://api.example.com:443");
   EXPECT_EQ(UrlOrigin("http://127.0.0.1:8080/a"), "http://127.0.0.1:8080");
 }
+
+TEST(HttpClient, TheBodyObserverSeesEachPieceAsItArrives) {
+  using std::chrono::milliseconds;
+  const std::string Head = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n\r\n";
+  TScriptedServer Server({{Head, milliseconds(0)},
+                          {"data: 1\n\n", milliseconds(150)},
+                          {"data: 2\n\n", milliseconds(150)},
+                          {"data: [DONE]\n\n", milliseconds(0)}},
+                         milliseconds(0));
+  THttpClient Client;
+  std::vector<std::string> Pieces;
+  Client.SetBodyObserver([&](std::string_view APiece) { Pieces.emplace_back(APiece); });
+  THttpResponse R = Client.Post(Server.BaseUrl() + "/", "{}");
+  EXPECT_EQ(R.Body, "data: 1\n\ndata: 2\n\ndata: [DONE]\n\n");
+  std::string Joined;
+  for (const std::string& P : Pieces) Joined += P;
+  EXPECT_EQ(Joined, R.Body);
+  EXPECT_GE(Pieces.size(), 2u);  // the pauses split the body
+
+  // What the observer throws ends the exchange and reaches the caller.
+  TScriptedServer Endless({{Head + "data: 1\n\n", milliseconds(0)}}, milliseconds(10000));
+  THttpClient Stopping;
+  Stopping.SetBodyObserver([](std::string_view) { throw std::runtime_error("enough"); });
+  try {
+    Stopping.Get(Endless.BaseUrl() + "/");
+    ADD_FAILURE();
+  } catch (const std::runtime_error& E) {
+    EXPECT_STREQ(E.what(), "enough");
+  }
+}
