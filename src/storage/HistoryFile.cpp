@@ -23,7 +23,7 @@ std::string FormatHistoryFile(const TChatHistory& AHistory) {
   return W.Finish();
 }
 
-THistoryRead ReadHistoryDocument(const TJson& ADocument) {
+THistoryRead ReadHistoryDocument(const TJson& ADocument, bool AKeepToolMessages) {
   THistoryRead R;
   if (!ADocument.is_array()) return R;
   R.Messages.reserve(ADocument.size());
@@ -52,7 +52,7 @@ THistoryRead ReadHistoryDocument(const TJson& ADocument) {
       continue;
     }
     // Tool results and tool requests (no text) are not part of a reopened chat.
-    if (M.Role == kRoleTool || M.Text.empty()) continue;
+    if (!AKeepToolMessages && (M.Role == kRoleTool || M.Text.empty())) continue;
     R.Messages.push_back(std::move(M));
   }
   return R;

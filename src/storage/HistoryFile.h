@@ -20,8 +20,9 @@ struct THistoryRead {
   int SkippedBadElements = 0;  // elements that were not objects or had members of a wrong type
 };
 
-// ADocument must be an array.
-THistoryRead ReadHistoryDocument(const TJson& ADocument);
+// ADocument must be an array. AKeepToolMessages keeps the tool requests and results too (for
+// export and for showing where an answer's numbers came from).
+THistoryRead ReadHistoryDocument(const TJson& ADocument, bool AKeepToolMessages = false);
 
 // The "text" of the first element (the chat's first prompt); "" when there is none.
 std::string FirstPromptOf(const TJson& ADocument);

@@ -1,0 +1,14 @@
+// A chat written out for reading elsewhere: Markdown, with each agent answer's tool calls and
+// their results folded under it and charts as tables.
+#pragma once
+
+#include <string>
+
+#include "core/ChatTypes.h"
+
+namespace kestrill {
+
+// AAll: the whole conversation, tool requests and results included.
+std::string ExportChatMarkdown(const TChatHistory& AAll, const std::string& ATitle);
+
+}  // namespace kestrill

@@ -1,0 +1,93 @@
+// An answer's sources read from the conversation, and a chat exported as Markdown.
+#include <gtest/gtest.h>
+
+#include "engine/ChatExport.h"
+#include "engine/ToolSources.h"
+
+using namespace kestrill;
+
+namespace {
+
+TChatMessage Msg(std::string_view ARole, std::string_view AText) {
+  TChatMessage M = CreateChatMessage(ARole, AText);
+  M.MsgID = std::string(ARole) + ":" + std::string(AText);  // stable for the comparison
+  return M;
+}
+
+TChatMessage Call(const std::string& AName, const std::string& AArgs) {
+  TChatMessage M = Msg(kRoleAssistant, "");
+  M.MsgID = "call:" + AName;
+  M.HasToolCall = true;
+  M.ToolName = AName;
+  M.ToolArgs = AArgs;
+  return M;
+}
+
+TChatMessage Result(const std::string& AName, const std::string& AText) {
+  TChatMessage M = Msg(kRoleTool, AText);
+  M.HasToolCall = true;
+  M.ToolName = AName;
+  return M;
+}
+
+// A chatbot exchange, then an agent turn with two tools and a chart, then a turn stopped before
+// its answer.
+TChatHistory AgentChat() {
+  return {
+      Msg(kRoleUser, "삼성전자는?"),
+      Msg(kRoleModel, "반도체 회사입니다."),
+      Msg(kRoleUser, "종가와 공시를 알려줘"),
+      Msg(kRoleAssistant, "조회해 볼게요."),
+      Call("get_krx_price", R"({"stock_code":"005930"})"),
+      Call("search_dart_disclosures", R"({"corp_code":"00126380"})"),
+      Result("get_krx_price", "[삼성전자] 종가: 71500원"),
+      Result("search_dart_disclosures", "- [20241114] 분기보고서 ```x```"),
+      Call("draw_stock_chart",
+           R"({"chartTitle":"삼성전자 | 주가","timestamps":"[\"1월\",\"2월\"]","prices":"[71000, 71500]"})"),
+      Result("draw_stock_chart", ""),
+      Msg(kRoleAssistant, "종가는 71,500원입니다."),
+      Msg(kRoleUser, "더 알려줘"),
+      Call("get_krx_price", R"({"stock_code":"000660"})"),
+      Result("get_krx_price", "[SK하이닉스]"),
+  };
+}
+
+}  // namespace
+
+TEST(ToolSources, EachAnswerGetsItsTurnsCallsPairedWithTheirResults) {
+  const auto Sources = CollectSources(AgentChat());
+  ASSERT_EQ(Sources.size(), 1u);
+  EXPECT_EQ(Sources[0].AnswerIndex, 10u);
+  EXPECT_EQ(Sources[0].Sources,
+            (std::vector<TToolSource>{
+                {"get_krx_price", R"({"stock_code":"005930"})", "[삼성전자] 종가: 71500원",
+                 "tool:[삼성전자] 종가: 71500원"},
+                {"search_dart_disclosures", R"({"corp_code":"00126380"})",
+                 "- [20241114] 분기보고서 ```x```", "tool:- [20241114] 분기보고서 ```x```"},
+                {"draw_stock_chart",
+                 R"({"chartTitle":"삼성전자 | 주가","timestamps":"[\"1월\",\"2월\"]","prices":"[71000, 71500]"})",
+                 "", "tool:"}}));
+}
+
+TEST(ChatExport, MarkdownWithSourcesAndCharts) {
+  TChatHistory Chat = AgentChat();
+  Chat[0].AttachedFilePath = "/home/me/보고서.pdf";
+  EXPECT_EQ(ExportChatMarkdown(Chat, "삼성전자는?"),
+            "# 삼성전자는?\r\n\r\n"
+            "## 질문\r\n\r\n삼성전자는?\r\n\r\n📎 첨부: /home/me/보고서.pdf\r\n\r\n"
+            "## 답변\r\n\r\n반도체 회사입니다.\r\n\r\n"
+            "## 질문\r\n\r\n종가와 공시를 알려줘\r\n\r\n"
+            "## 답변\r\n\r\n조회해 볼게요.\r\n\r\n"
+            "📈 **삼성전자 \\| 주가**\r\n\r\n| 날짜 | 값 |\r\n|---|---:|\r\n"
+            "| 1월 | 71000 |\r\n| 2월 | 71500 |\r\n\r\n"
+            "## 답변\r\n\r\n종가는 71,500원입니다.\r\n\r\n"
+            "<details><summary>출처: get_krx_price, search_dart_disclosures, draw_stock_chart"
+            "</summary>\r\n\r\n"
+            "**get_krx_price** `{\"stock_code\":\"005930\"}`\r\n\r\n"
+            "```text\r\n[삼성전자] 종가: 71500원\r\n```\r\n\r\n"
+            "**search_dart_disclosures** `{\"corp_code\":\"00126380\"}`\r\n\r\n"
+            "````text\r\n- [20241114] 분기보고서 ```x```\r\n````\r\n\r\n"
+            "**draw_stock_chart** `{\"chartTitle\":\"삼성전자 \\| 주가\",\"timestamps\":\"[\\\"1월\\\",\\\"2월\\\"]\",\"prices\":\"[71000, 71500]\"}`\r\n\r\n"
+            "</details>\r\n\r\n"
+            "## 질문\r\n\r\n더 알려줘\r\n\r\n");
+}
