@@ -448,16 +448,41 @@ TEST(Automation, ResultConversions) {
 
 // ---- a whole agent turn through kestrill-cli ----
 
-TEST(KoreanToolsCli, AgentTurnCallsDartAndKrxAndAnswers) {
+namespace {
+
+struct TCliRun {
+  bool Ok;
+  std::string Out, Err;
+};
+
+// kestrill-cli in AHome with every service aimed at ABaseUrl.
+TCliRun RunAgent(const std::string& AHome, const std::string& ABaseUrl, const std::string& AArgs) {
+  const std::string Out = AHome + "/out.txt", Err = AHome + "/err.txt";
+  std::string Command =
+      "HOME='" + AHome + "' XDG_DOCUMENTS_DIR= XDG_CONFIG_HOME= TMPDIR='" + AHome + "'";
+  for (const char* Var : {"KESTRILL_OPENAI_URL", "KESTRILL_DART_URL", "KESTRILL_KRX_URL"})
+    Command += std::string(" ") + Var + "='" + ABaseUrl + "'";
+  Command += " '" KESTRILL_CLI_PATH "' --mode agent " + AArgs + " >'" + Out + "' 2>'" + Err +
+             "' </dev/null";
+  const int Status = std::system(Command.c_str());
+  return {WIFEXITED(Status) && WEXITSTATUS(Status) == 0, ReadFileBytes(Out).value_or(""),
+          ReadFileBytes(Err).value_or("")};
+}
+
+// A fresh HOME whose settings hold AKeys.
+std::string HomeWith(const std::vector<std::pair<TSettingKey<std::string>, std::string>>& AKeys) {
   const std::string Home = MakeTempFolder();
-  const std::string Data = Home + "/Documents/Kestrill";
-  std::filesystem::create_directories(Data);
-  {
-    TConfig Config(Data + "/Kestrill.Ini");
-    Config.Write(keys::OpenAIKey, "key");
-    Config.Write(keys::DARTKey, "dart-key");
-    Config.Write(keys::KRXKey, "krx-key");
-  }
+  std::filesystem::create_directories(Home + "/Documents/Kestrill");
+  TConfig Config(Home + "/Documents/Kestrill/Kestrill.Ini");
+  for (const auto& [Key, Value] : AKeys) Config.Write(Key, Value);
+  return Home;
+}
+
+}  // namespace
+
+TEST(KoreanToolsCli, AgentTurnCallsDartAndKrxAndAnswers) {
+  const std::string Home = HomeWith(
+      {{keys::OpenAIKey, "key"}, {keys::DARTKey, "dart-key"}, {keys::KRXKey, "krx-key"}});
   TFakeHttpServer Server;
   Server.SetRoute("/api/list.json", {200, DisclosureList({"분기보고서 (2024.09)"})});
   Server.SetRoute("/svc/apis/sto/stk_bydd_trd", {200, kStockRows});
@@ -468,18 +493,11 @@ TEST(KoreanToolsCli, AgentTurnCallsDartAndKrxAndAnswers) {
        R"({"id":"k","type":"function","function":{"name":"get_krx_price","arguments":"{\"stock_code\":\"005930\",\"date\":\"20240105\"}"}}]}}]})"});
   Server.Enqueue({200, R"({"choices":[{"message":{"content":"삼성전자 종가는 71,500원입니다."}}]})"});
 
-  const std::string Out = Home + "/out.txt", Err = Home + "/err.txt";
-  std::string Command = "HOME='" + Home + "' XDG_DOCUMENTS_DIR= XDG_CONFIG_HOME= TMPDIR='" + Home + "'";
-  for (const char* Var : {"KESTRILL_OPENAI_URL", "KESTRILL_DART_URL", "KESTRILL_KRX_URL"})
-    Command += std::string(" ") + Var + "='" + Server.BaseUrl() + "'";
-  Command += " '" KESTRILL_CLI_PATH "' --mode agent --provider chatgpt '삼성전자 공시와 주가는?' >'" +
-             Out + "' 2>'" + Err + "' </dev/null";
-  const int Status = std::system(Command.c_str());
-  const std::string Stderr = ReadFileBytes(Err).value_or("");
-  ASSERT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Stderr;
-  EXPECT_EQ(ReadFileBytes(Out).value_or(""), "삼성전자 종가는 71,500원입니다.\n");
-  EXPECT_NE(Stderr.find("🛠️ [search_dart_disclosures] 실행 중..."), std::string::npos) << Stderr;
-  EXPECT_NE(Stderr.find("🛠️ [get_krx_price] 실행 중..."), std::string::npos) << Stderr;
+  const TCliRun R = RunAgent(Home, Server.BaseUrl(), "--provider chatgpt '삼성전자 공시와 주가는?'");
+  ASSERT_TRUE(R.Ok) << R.Err;
+  EXPECT_EQ(R.Out, "삼성전자 종가는 71,500원입니다.\n");
+  EXPECT_NE(R.Err.find("🛠️ [search_dart_disclosures] 실행 중..."), std::string::npos) << R.Err;
+  EXPECT_NE(R.Err.find("🛠️ [get_krx_price] 실행 중..."), std::string::npos) << R.Err;
 
   // The tools went out as the services expect, and their texts went back to the model.
   std::vector<TRecordedRequest> Requests = Server.Requests();
@@ -505,4 +523,34 @@ TEST(KoreanToolsCli, AgentTurnCallsDartAndKrxAndAnswers) {
             "https://dart.fss.or.kr/dsaf001/main.do?rcpNo=20240000\r\n");
   EXPECT_EQ(Messages[Messages.size() - 1]["content"],
             "[삼성전자] 종가: 71500원 (전일대비 -500원, 등락률: -0.69%), 거래량: 12345678주\r\n");
+}
+
+// Ollama servers before 0.12.10 send tool calls without an "id": the tools still run, and each
+// result follows its call.
+TEST(KoreanToolsCli, OllamaToolCallsWithoutIdsRunAndAnswer) {
+  TFakeHttpServer Server;
+  const std::string Home =
+      HomeWith({{keys::OllamaURL, Server.BaseUrl() + "/api/chat"}, {keys::KRXKey, "krx-key"}});
+  Server.SetRoute("/svc/apis/sto/stk_bydd_trd", {200, kStockRows});
+  Server.Enqueue(
+      {200,
+       R"({"model":"m","message":{"role":"assistant","content":"","tool_calls":[)"
+       R"({"function":{"name":"get_krx_price","arguments":{"stock_code":"005930","date":"20240105"}}},)"
+       R"({"function":{"name":"get_krx_price","arguments":{"stock_code":"000660","date":"20240105"}}}]},"done":true})"});
+  Server.Enqueue({200, R"({"model":"m","message":{"role":"assistant","content":"두 종목을 비교했습니다."},"done":true})"});
+  const TCliRun R = RunAgent(Home, Server.BaseUrl(), "--provider ollama '비교해 줘'");
+  ASSERT_TRUE(R.Ok) << R.Err;
+  EXPECT_EQ(R.Out, "두 종목을 비교했습니다.\n");
+  auto Last = ParseJson(Server.LastRequest().Body);
+  ASSERT_TRUE(Last);
+  const TJson& Messages = (*Last)["messages"];
+  ASSERT_GE(Messages.size(), 4u);
+  const std::size_t N = Messages.size();
+  EXPECT_EQ(Messages[N - 4]["tool_calls"][0]["function"]["arguments"]["stock_code"], "005930");
+  EXPECT_EQ(Messages[N - 3]["role"], "tool");
+  EXPECT_EQ(Messages[N - 3]["content"],
+            "[삼성전자] 종가: 71500원 (전일대비 -500원, 등락률: -0.69%), 거래량: 12345678주\r\n");
+  EXPECT_EQ(Messages[N - 2]["tool_calls"][0]["function"]["arguments"]["stock_code"], "000660");
+  EXPECT_EQ(Messages[N - 1]["content"],
+            "[SK하이닉스] 종가: 140000원 (전일대비 1000원, 등락률: 0.72%), 거래량: 3000000주\r\n");
 }
