@@ -44,6 +44,8 @@ inline constexpr TSettingKey<int> Mode{"Bot", "Mode"};
 inline constexpr TSettingKey<int> MaxIterations{"Bot", "MaxIterations"};
 // Longest time in seconds one model request may take in all (edited by hand; 300 when absent).
 inline constexpr TSettingKey<int> RequestTimeout{"Bot", "RequestTimeout"};
+// Replies shown while they stream in (off when absent).
+inline constexpr TSettingKey<bool> Stream{"Bot", "Stream"};
 
 // Tools: keys and switches of the agent's tools.
 inline constexpr TSettingKey<std::string> WebSearchKey{"Tools", "WebSearchKey"};
