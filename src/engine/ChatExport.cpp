@@ -6,6 +6,8 @@
 #include "core/TextUtil.h"
 #include "engine/ToolDispatcher.h"
 #include "engine/ToolSources.h"
+#include "view/ChatPage.h"
+#include "view/PageText.h"
 
 namespace kestrill {
 namespace {
@@ -78,7 +80,136 @@ std::string SourcesBlock(const std::vector<TToolSource>& ASources) {
   return Out + "</details>\r\n\r\n";
 }
 
+std::string HtmlEscape(const std::string& AText) {
+  std::string Out;
+  for (char C : AText) {
+    switch (C) {
+      case '&': Out += "&amp;"; break;
+      case '<': Out += "&lt;"; break;
+      case '>': Out += "&gt;"; break;
+      case '"': Out += "&quot;"; break;
+      default: Out += C;
+    }
+  }
+  return Out;
+}
+
+std::string BaseName(const std::string& APath) {
+  const std::size_t Slash = APath.find_last_of("/\\");
+  return Slash == std::string::npos ? APath : APath.substr(Slash + 1);
+}
+
+// Draws the items on the page with its own functions, then turns every drawn chart into an
+// image (the chart library may load after the first chart is asked for: wait for it).
+constexpr char kLoader[] = R"JS(
+function exportedSources(names, items) {
+  var details = document.createElement('details');
+  details.className = 'export-sources';
+  var summary = document.createElement('summary');
+  summary.textContent = '출처: ' + names;
+  details.appendChild(summary);
+  items.forEach(function (s) {
+    var head = document.createElement('div');
+    head.className = 'export-source-call';
+    head.textContent = s[0] + ' ' + s[1];
+    details.appendChild(head);
+    if (s[2]) {
+      var pre = document.createElement('pre');
+      pre.textContent = s[2];
+      details.appendChild(pre);
+    }
+  });
+  document.body.appendChild(details);
+}
+function exportedChartsToImages(triesLeft) {
+  var pending = 0;
+  document.querySelectorAll('.chart-container canvas').forEach(function (canvas) {
+    var chart = window.Chart && window.Chart.getChart ? window.Chart.getChart(canvas) : null;
+    if (!chart) { pending++; return; }
+    chart.stop();
+    chart.options.animation = false;
+    chart.update('none');
+    var img = document.createElement('img');
+    img.src = chart.toBase64Image('image/png', 1);
+    img.alt = 'chart';
+    img.className = 'export-chart';
+    chart.destroy();
+    canvas.replaceWith(img);
+  });
+  if (pending > 0 && triesLeft > 0)
+    setTimeout(function () { exportedChartsToImages(triesLeft - 1); }, 50);
+}
+function exportedDraw() {
+  document.title = EXPORT_TITLE;
+  EXPORT_ITEMS.forEach(function (it) { it(); });
+  window.scrollTo(0, 0);
+  exportedChartsToImages(100);
+}
+if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', exportedDraw);
+else exportedDraw();
+)JS";
+
 }  // namespace
+
+std::string ExportChatHtml(const TChatHistory& AAll, const std::string& ATitle) {
+  const std::vector<TAnswerSources> Sources = CollectSources(AAll);
+  auto Next = Sources.begin();
+  std::string Items;
+  auto Item = [&](const std::string& ACall) { Items += "  function () { " + ACall + " },\n"; };
+  for (std::size_t I = 0; I < AAll.size(); ++I) {
+    const TChatMessage& M = AAll[I];
+    if (M.HasToolCall && M.Text.empty() && M.ToolName == "draw_stock_chart") {
+      if (auto Args = ParseJson(M.ToolArgs); Args && Args->is_object()) {
+        std::string Labels = Trim(JsonPathTextOr(*Args, "timestamps", ""));
+        try {
+          Labels = NormalizeDateText(Labels);
+        } catch (const EToolError&) {
+        }
+        Item("appendChart(" + EscapeForJS(Trim(JsonPathTextOr(*Args, "chartTitle", ""))) + ", " +
+             EscapeForJS(Labels) + ", " + EscapeForJS(Trim(JsonPathTextOr(*Args, "prices", ""))) +
+             ");");
+      }
+      continue;
+    }
+    if (M.Role == kRoleTool || M.Text.empty()) continue;
+    const bool IsUser = M.Role == kRoleUser;
+    const char* Role = IsUser ? "\"user\"" : "\"model\"";
+    if (!M.AttachedFilePath.empty()) {
+      if (!M.ImageBase64.empty() && M.MimeType.rfind("image/", 0) == 0)
+        Item(std::string("appendImageMessage(") + Role + ", " + EscapeForJS(M.MimeType) + ", " +
+             EscapeForJS(M.ImageBase64) + ");");
+      else
+        Item(std::string("appendFileMessage(") + Role + ", " +
+             EscapeForJS(HtmlEscape(BaseName(M.AttachedFilePath))) + ");");
+    }
+    // With its id, as when the chat is open: a bubble without one is drawn as a status line.
+    Item(std::string("appendChat(") + (IsUser ? "true" : "false") + ", " +
+         EscapeForJS(M.MsgID.empty() ? std::string("m") + std::to_string(I) : M.MsgID) + ", \"" +
+         EncodeForPage(M.Text) + "\");");
+    if (Next != Sources.end() && Next->AnswerIndex == I) {
+      std::string Names, List;
+      for (const TToolSource& S : Next->Sources) {
+        if (Names.find(S.ToolName) == std::string::npos)
+          Names += (Names.empty() ? "" : ", ") + S.ToolName;
+        List += "[" + EscapeForJS(S.ToolName) + ", " + EscapeForJS(S.Arguments) + ", " +
+                EscapeForJS(S.Result) + "],";
+      }
+      Item("exportedSources(" + EscapeForJS(Names) + ", [" + List + "]);");
+      ++Next;
+    }
+  }
+  const std::string Block =
+      "<style>.action-menu{display:none!important}.export-sources{margin:-6px 0 15px 4px;"
+      "color:#555;font-size:13px}.export-sources summary{cursor:pointer}"
+      ".export-source-call{margin:8px 0 4px;font-family:monospace;word-break:break-all}"
+      "img.export-chart{max-width:100%;margin:0}</style>\n<script>\nvar EXPORT_TITLE = " +
+      EscapeForJS(ATitle) + ";\nvar EXPORT_ITEMS = [\n" + Items + "];\n" + kLoader +
+      "</script>\n";
+  std::string Page = ChatPageHtml();
+  const std::size_t End = Page.rfind("</body>");
+  Page.insert(End == std::string::npos ? Page.size() : End, Block);
+  return Page;
+}
 
 std::string ExportChatMarkdown(const TChatHistory& AAll, const std::string& ATitle) {
   std::string Out = "# " + TableCell(ATitle.empty() ? std::string("대화") : ATitle) + "\r\n\r\n";

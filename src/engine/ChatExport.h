@@ -11,4 +11,9 @@ namespace kestrill {
 // AAll: the whole conversation, tool requests and results included.
 std::string ExportChatMarkdown(const TChatHistory& AAll, const std::string& ATitle);
 
+// One HTML file that needs nothing else: the chat page itself (its styles and libraries inline)
+// drawing the conversation when opened, each answer's sources in a fold under it, and each
+// chart turned into an image once drawn.
+std::string ExportChatHtml(const TChatHistory& AAll, const std::string& ATitle);
+
 }  // namespace kestrill

@@ -1,6 +1,10 @@
 // An answer's sources read from the conversation, and a chat exported as Markdown.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include "TestEnv.h"
+#include "core/FileIO.h"
 #include "engine/ChatExport.h"
 #include "engine/ToolSources.h"
 
@@ -90,4 +94,29 @@ TEST(ChatExport, MarkdownWithSourcesAndCharts) {
             "**draw_stock_chart** `{\"chartTitle\":\"삼성전자 \\| 주가\",\"timestamps\":\"[\\\"1월\\\",\\\"2월\\\"]\",\"prices\":\"[71000, 71500]\"}`\r\n\r\n"
             "</details>\r\n\r\n"
             "## 질문\r\n\r\n더 알려줘\r\n\r\n");
+}
+
+// The exported file opened in real headless Chromium, offline: the bubbles, the sources fold,
+// and the chart as an image.
+TEST(ChatExport, HtmlDrawsItselfWithoutTheNetwork) {
+  TChatHistory Chat = AgentChat();
+  Chat[10].Text = "종가는 **71,500원**입니다.";  // drawn as a reply: Markdown
+  const std::string Html = ExportChatHtml(Chat, "삼성전자 <종가>");
+  EXPECT_EQ(Html.find("src=\"http"), std::string::npos);
+  const std::string Dir = kestrill::testing::MakeTempFolder();
+  kestrill::testing::WriteTestFile(Dir + "/chat.html", Html);
+  const std::string Dom = Dir + "/dom.html";
+  const std::string Command =
+      "chromium --headless=new --no-sandbox --disable-gpu --no-proxy-server "
+      "--proxy-server=127.0.0.1:9 --virtual-time-budget=10000 --dump-dom 'file://" +
+      Dir + "/chat.html' >'" + Dom + "' 2>/dev/null";
+  ASSERT_EQ(std::system(Command.c_str()), 0);
+  const std::string Page = ReadFileBytes(Dom).value_or("");
+  for (const char* Expected :
+       {"종가와 공시를 알려줘", "종가는 <strong>71,500원</strong>입니다.", "<details class=\"export-sources\">",
+        "<summary>출처: get_krx_price, search_dart_disclosures, draw_stock_chart</summary>",
+        "[삼성전자] 종가: 71500원", "class=\"export-chart\"", "src=\"data:image/png;base64,",
+        "<title>삼성전자 &lt;종가&gt;</title>"})
+    EXPECT_NE(Page.find(Expected), std::string::npos) << Expected << "\n" << Page.substr(0, 3000);
+  EXPECT_EQ(Page.find("<canvas"), std::string::npos);
 }
