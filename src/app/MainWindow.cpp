@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -15,8 +16,11 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QStyle>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -25,6 +29,7 @@
 #include "app/HistoryList.h"
 #include "app/SettingsDialog.h"
 #include "app/WebViewHost.h"
+#include "app/WindowParts.h"
 #include "core/Paths.h"
 
 namespace kestrill {
@@ -37,6 +42,18 @@ QFont Arial(int ASize) {
   F.setPointSize(ASize);
   return F;
 }
+
+// The chat is never narrower or lower than this, so the page and the buttons under it stay
+// usable; the window's minimum size follows from these and the controls' own minimums.
+constexpr int kChatMinWidth = 380;
+constexpr int kPageMinHeight = 200;
+// The bottom strip: 80 high for a short prompt, 80 more while the preview shows. The input box
+// grows with its text up to kInputMaxLines lines.
+constexpr int kBottomHeight = 80;
+constexpr int kPreviewHeight = 80;
+constexpr int kInputMaxLines = 8;
+// What the strip holds around the text: its margins (4 + 8), the frame's (4 + 4), its border.
+constexpr int kInputChrome = 22;
 
 }  // namespace
 
@@ -52,7 +69,7 @@ TfrmMain::TfrmMain(QWidget* AParent) : QMainWindow(AParent) {
   FConfig = std::make_unique<TConfig>(SettingsFilePath());
   CheckAndCreateDirectory(kProductName);
   LayoutPreview->hide();
-  LayoutBottom->setFixedHeight(80);
+  UpdateBottomHeight();
   FController = std::make_unique<TChatController>(*FConfig, *ChatWebBrowser, *this, *this, *this);
   ConnectControls();
   FController->FormCreate();
@@ -77,6 +94,14 @@ void TfrmMain::ConnectControls() {
     if (Scheme == "http" || Scheme == "https" || Scheme == "mailto")
       OpenURL(AUrl.toString(QUrl::FullyEncoded).toStdString());
   });
+  connect(Splitter1, &TSidebarSplitter::PanelShownWidthChanged, this, [this](int AWidth) {
+    // The logo bar lines up with the sidebar; without one it keeps just its own width.
+    ToolBarLogo->SetWantedWidth(AWidth > 0 ? AWidth + Splitter1->handleWidth() : 0);
+  });
+  connect(MemoInput, &QPlainTextEdit::textChanged, this, [this] { UpdateBottomHeight(); });
+  connect(MemoInput->document()->documentLayout(),
+          &QAbstractTextDocumentLayout::documentSizeChanged, this,
+          [this] { UpdateBottomHeight(); });
   connect(btnSend, &QPushButton::clicked, this, [this] { btnSendOrStopClick(); });
   connect(sbNewChat, &QPushButton::clicked, this, [this] { FController->sbNewChatClick(); });
   connect(sbSetting, &QPushButton::clicked, this, [this] { sbSettingClick(); });
@@ -123,9 +148,8 @@ void TfrmMain::BuildControls() {
   TopLayout->setFixedHeight(40);
   auto* Top = new QHBoxLayout(TopLayout);
   Top->setContentsMargins(0, 0, 6, 0);
-  ToolBarLogo = new QWidget(TopLayout);
+  ToolBarLogo = new TLogoBar(TopLayout);
   ToolBarLogo->setObjectName("ToolBarLogo");
-  ToolBarLogo->setFixedWidth(265);
   auto* Logo = new QHBoxLayout(ToolBarLogo);
   Logo->setContentsMargins(6, 0, 0, 0);
   sbLogo = new QToolButton(ToolBarLogo);
@@ -134,20 +158,19 @@ void TfrmMain::BuildControls() {
   sbLogo->setIcon(style()->standardIcon(QStyle::SP_TitleBarMenuButton));
   sbLogo->setAutoRaise(true);
   auto* Name = new QLabel("Kestrill", ToolBarLogo);
+  Name->setObjectName("lbName");
   Name->setFont(Arial(20));
   Logo->addWidget(sbLogo);
   Logo->addWidget(Name);
   Logo->addStretch();
   Top->addWidget(ToolBarLogo);
-  lbChatTitle = new QLabel(U("새 채팅"), TopLayout);
+  lbChatTitle = new TElidedLabel(U("새 채팅"), TopLayout);
   lbChatTitle->setObjectName("lbChatTitle");
   lbChatTitle->setFont(Arial(14));
-  lbChatTitle->setMaximumWidth(500);  // may shrink with the window
-  lbChatTitle->setMinimumWidth(0);
-  lbChatTitle->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  lbChatTitle->setMaximumWidth(500);  // whole when it fits, shortened with "…" when not
   Top->addSpacing(20);
-  Top->addWidget(lbChatTitle, 1);  // an ignored size hint needs a stretch to get any width
-  Top->addStretch();
+  Top->addWidget(lbChatTitle);
+  Top->addStretch(1);
   cbxMode = new QComboBox(TopLayout);
   cbxMode->setObjectName("cbxMode");
   cbxMode->addItems({U("챗봇"), U("AI 에이전트")});
@@ -161,13 +184,13 @@ void TfrmMain::BuildControls() {
   Root->addWidget(TopLayout);
 
   // Left panel (history) | splitter | chat.
-  Splitter1 = new QSplitter(Qt::Horizontal, Central);
+  Splitter1 = new TSidebarSplitter(Central);
   Splitter1->setObjectName("Splitter1");
   Splitter1->setHandleWidth(8);
   Splitter1->setChildrenCollapsible(false);
   LayoutLeftPanel = new QWidget(Splitter1);
   LayoutLeftPanel->setObjectName("LayoutLeftPanel");
-  LayoutLeftPanel->setMinimumWidth(2);
+  // No minimum of its own: its buttons' widths are the least it gets, never "새 채".
   LayoutLeftPanel->setAutoFillBackground(true);
   LayoutLeftPanel->setStyleSheet("#LayoutLeftPanel { background: #F8F8FF; }");
   auto* Left = new QVBoxLayout(LayoutLeftPanel);
@@ -191,11 +214,13 @@ void TfrmMain::BuildControls() {
 
   auto* LayoutMainChat = new QWidget(Splitter1);
   LayoutMainChat->setObjectName("LayoutMainChat");
+  LayoutMainChat->setMinimumWidth(kChatMinWidth);
   auto* Chat = new QVBoxLayout(LayoutMainChat);
   Chat->setContentsMargins(0, 0, 0, 0);
   Chat->setSpacing(0);
   ChatWebBrowser = new TChatWebView(LayoutMainChat);
   ChatWebBrowser->setObjectName("ChatWebBrowser");
+  ChatWebBrowser->setMinimumHeight(kPageMinHeight);
   Chat->addWidget(ChatWebBrowser, 1);
   LayoutBottom = new QWidget(LayoutMainChat);
   LayoutBottom->setObjectName("LayoutBottom");
@@ -229,8 +254,11 @@ void TfrmMain::BuildControls() {
   MemoInput = new QPlainTextEdit(FrameRect);
   MemoInput->setObjectName("MemoInput");
   MemoInput->setFrameShape(QFrame::NoFrame);
-  MemoInput->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // It grows with its text (UpdateBottomHeight); past its tallest it scrolls.
+  MemoInput->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   MemoInput->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  MemoInput->setPlaceholderText(U("질문을 입력하세요 · Shift+Enter 줄바꿈"));
+  MemoInput->setTabChangesFocus(true);
   MemoInput->installEventFilter(this);
   btnSend = new QPushButton(U("전송"), FrameRect);
   btnSend->setObjectName("btnSend");
@@ -245,7 +273,7 @@ void TfrmMain::BuildControls() {
   Splitter1->addWidget(LayoutLeftPanel);
   Splitter1->addWidget(LayoutMainChat);
   Splitter1->setStretchFactor(1, 1);
-  Splitter1->setSizes({250, 855});
+  Splitter1->setSizes({TSidebarSplitter::kDefaultPanelWidth, 855});
   Root->addWidget(Splitter1, 1);
   setCentralWidget(Central);
 }
@@ -292,7 +320,6 @@ void TfrmMain::BuildMenus() {
   MenuItemOpen->setObjectName("MenuItemOpen");
   connect(MenuItemOpen, &QAction::triggered, this, [this] { MenuItemOpenClick(); });
 
-
   ActCopy = new QAction("Copy", this);
   ActCopy->setObjectName("ActCopy");
   ActCopy->setShortcut(QKeySequence("Ctrl+C"));
@@ -308,7 +335,7 @@ void TfrmMain::BuildMenus() {
   ActClearHistory = new QAction(this);
   ActClearHistory->setObjectName("ActClearHistory");
   ActClearHistory->setShortcut(QKeySequence("Ctrl+Del"));
-  connect(ActClearHistory, &QAction::triggered, this, [this] { FController->ClearChatHistory(); });
+  connect(ActClearHistory, &QAction::triggered, this, [this] { ActClearHistoryExecute(); });
   addAction(ActClearHistory);
 }
 
@@ -337,6 +364,13 @@ void TfrmMain::closeEvent(QCloseEvent* AEvent) {
 }
 
 bool TfrmMain::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if (AWatched == MemoInput && AEvent->type() == QEvent::ShortcutOverride &&
+      static_cast<QKeyEvent*>(AEvent)->matches(QKeySequence::DeleteEndOfWord)) {
+    // In the input box Ctrl+Delete deletes the next word, as in every text box; the clear
+    // command's shortcut works everywhere else.
+    AEvent->accept();
+    return true;
+  }
   if (AWatched == MemoInput && AEvent->type() == QEvent::KeyPress) {
     auto* Key = static_cast<QKeyEvent*>(AEvent);
     if (Key->key() == Qt::Key_Return || Key->key() == Qt::Key_Enter) {
@@ -366,17 +400,14 @@ void TfrmMain::ReadConfig() {
   }
   ListBoxHistory->setStyleSheet(ListBoxHistory->styleSheet() +
                                 " QListWidget::item { height: 25px; }");
-  int LeftWidth = static_cast<int>(
-      C.Read(keys::LeftLayoutWidth, static_cast<double>(LayoutLeftPanel->width())));
-  QList<int> Sizes = Splitter1->sizes();
-  int Total = Sizes.value(0) + Sizes.value(1);
-  Splitter1->setSizes({LeftWidth, std::max(1, Total - LeftWidth)});
-  ToolBarLogo->setFixedWidth(LeftWidth);
+  Splitter1->SetPanelWidth(static_cast<int>(
+      C.Read(keys::LeftLayoutWidth, static_cast<double>(Splitter1->PanelWidth()))));
   cbxModels->setCurrentIndex(C.Read(keys::Selected, 0));
   cbxMode->setCurrentIndex(C.Read(keys::Mode, 1));
   MenuSidebar->setChecked(C.Read(keys::Sidebar, true));
   // The panel follows the restored check, so the item and the panel never disagree.
   LayoutLeftPanel->setVisible(MenuSidebar->isChecked());
+  Splitter1->Apply();
 }
 
 void TfrmMain::WriteConfig() {
@@ -385,10 +416,36 @@ void TfrmMain::WriteConfig() {
   C.Write(keys::Top, y());
   C.Write(keys::Width, width());
   C.Write(keys::Height, height());
-  C.Write(keys::LeftLayoutWidth, static_cast<double>(LayoutLeftPanel->width()));
+  // The width the user chose, also while the panel is hidden or squeezed by a narrow window.
+  C.Write(keys::LeftLayoutWidth, static_cast<double>(Splitter1->PanelWidth()));
   C.Write(keys::Selected, cbxModels->currentIndex());
   C.Write(keys::Mode, cbxMode->currentIndex());
   C.Write(keys::Sidebar, MenuSidebar->isChecked());
+}
+
+}  // namespace kestrill
+
+namespace kestrill {
+
+void TfrmMain::UpdateBottomHeight() {
+  const QTextDocument* Doc = MemoInput->document();
+  // A plain text document's layout counts its height in lines, wrapped lines included.
+  const int Lines = std::clamp(static_cast<int>(Doc->documentLayout()->documentSize().height()), 1,
+                               kInputMaxLines);
+  // A line is as high as the layout makes it, which may differ from the font's line spacing.
+  const QTextLayout* First = Doc->firstBlock().layout();
+  const qreal LineHeight = First && First->lineCount() > 0
+                               ? First->lineAt(0).height()
+                               : QFontMetricsF(MemoInput->font()).lineSpacing();
+  const int TextHeight = static_cast<int>(std::ceil(Lines * LineHeight)) + 1 +
+                         2 * static_cast<int>(Doc->documentMargin()) + 2 * MemoInput->frameWidth();
+  const int Preview = LayoutPreview->isVisibleTo(LayoutBottom) ? kPreviewHeight : 0;
+  int Height = std::max(kBottomHeight, TextHeight + kInputChrome) + Preview;
+  // A growing input box does not push the page under its minimum, nor the window taller.
+  if (isVisible())
+    Height = std::min(Height, std::max(kBottomHeight + Preview,
+                                       LayoutBottom->parentWidget()->height() - kPageMinHeight));
+  if (Height != LayoutBottom->maximumHeight()) LayoutBottom->setFixedHeight(Height);
 }
 
 }  // namespace kestrill

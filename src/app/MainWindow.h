@@ -19,14 +19,16 @@ class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
-class QSplitter;
 class QToolButton;
 
 namespace kestrill {
 
 class TAttachmentPreview;
 class TChatWebView;
+class TElidedLabel;
 class THistoryList;
+class TLogoBar;
+class TSidebarSplitter;
 
 class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IMainControls {
   Q_OBJECT
@@ -93,6 +95,10 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   void sbSettingClick();
   void MenuSidebarClick();
   void ActCopyExecute();
+  void ActClearHistoryExecute();
+  // The bottom strip's height: the preview when a file waits, and the input box as tall as its
+  // text (up to kInputMaxLines lines) while the chat keeps its minimum height.
+  void UpdateBottomHeight();
   // The send button while no turn runs, the stop button while one does.
   void btnSendOrStopClick();
   void ActStopExecute();
@@ -124,12 +130,12 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   QString FTargetItem;
   TDialogScript* FDialogScript = nullptr;
 
-  QWidget* ToolBarLogo;
+  TLogoBar* ToolBarLogo;
   QToolButton* sbLogo;
-  QLabel* lbChatTitle;
+  TElidedLabel* lbChatTitle;
   QComboBox* cbxMode;
   QComboBox* cbxModels;
-  QSplitter* Splitter1;
+  TSidebarSplitter* Splitter1;
   QWidget* LayoutLeftPanel;
   QPushButton* sbNewChat;
   THistoryList* ListBoxHistory;

@@ -25,6 +25,7 @@
 #include "app/SettingsDialog.h"
 #include "app/TextEditorDialog.h"
 #include "app/WebViewHost.h"
+#include "app/WindowParts.h"
 
 namespace kestrill {
 namespace {
@@ -58,7 +59,14 @@ void TfrmMain::sbSettingClick() {
 
 void TfrmMain::MenuSidebarClick() {
   LayoutLeftPanel->setVisible(MenuSidebar->isChecked());
-  ToolBarLogo->setFixedWidth(MenuSidebar->isChecked() ? LayoutLeftPanel->width() : 120);
+  Splitter1->Apply();  // back at the width the user gave it; the logo bar follows
+}
+
+void TfrmMain::ActClearHistoryExecute() {
+  // The whole conversation goes and there is no undo: only after a yes.
+  if (!ConfirmYesNo(U("대화 내용을 모두 지우시겠습니까?").toStdString())) return;
+  FController->ClearChatHistory();
+  RefreshSendButton();  // a running turn ends with it
 }
 
 void TfrmMain::ActCopyExecute() {
@@ -149,7 +157,7 @@ void TfrmMain::AttachFile(const QString& APath) {
   else
     LayoutPreview->ShowFile(APath);
   LayoutPreview->show();
-  LayoutBottom->setFixedHeight(160);
+  UpdateBottomHeight();
   sbAttach->setText(U("✓"));
   sbAttach->setToolButtonStyle(Qt::ToolButtonTextOnly);
   SetButtonTextColor(sbAttach, QColor(0x32, 0xCD, 0x32));
@@ -157,7 +165,7 @@ void TfrmMain::AttachFile(const QString& APath) {
 
 void TfrmMain::HideAttachmentPreview() {
   LayoutPreview->hide();
-  LayoutBottom->setFixedHeight(80);
+  UpdateBottomHeight();
   // The check mark goes with the file, so the button shows its clip icon again.
   sbAttach->setText(QString());
   sbAttach->setToolButtonStyle(Qt::ToolButtonIconOnly);

@@ -1,12 +1,16 @@
 #include "app/SettingsDialog.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
+#include <QToolButton>
 
 #include "core/Config.h"
 
@@ -35,6 +39,41 @@ QLabel* Label(QWidget* AParent, const char* AText, int AX, int AY) {
   auto* L = new QLabel(U(AText), AParent);
   L->move(AX, AY + 3);
   return L;
+}
+
+// An eye, drawn here so the button looks the same on every desktop theme.
+QIcon EyeIcon() {
+  QPixmap Pix(32, 32);
+  Pix.fill(Qt::transparent);
+  QPainter P(&Pix);
+  P.setRenderHint(QPainter::Antialiasing);
+  P.setPen(QPen(QColor(0x6E, 0x6E, 0x73), 2.5));
+  QPainterPath Lid;
+  Lid.moveTo(3, 16);
+  Lid.quadTo(16, 3, 29, 16);
+  Lid.quadTo(16, 29, 3, 16);
+  P.drawPath(Lid);
+  P.setBrush(QColor(0x6E, 0x6E, 0x73));
+  P.drawEllipse(QPointF(16, 16), 4.5, 4.5);
+  return QIcon(Pix);
+}
+
+// A key is shown as dots; the eye at its right end shows it only while it is held down, so a
+// key is never left readable on screen.
+void MaskKey(QLineEdit* AEdit) {
+  AEdit->setEchoMode(QLineEdit::Password);
+  QAction* Show = AEdit->addAction(EyeIcon(), QLineEdit::TrailingPosition);
+  Show->setObjectName(AEdit->objectName() + "Show");
+  Show->setToolTip(QString::fromUtf8("누르고 있는 동안 키 보기"));
+  for (QObject* O : Show->associatedObjects()) {
+    auto* Button = qobject_cast<QToolButton*>(O);
+    if (!Button) continue;
+    Button->setObjectName(Show->objectName());
+    QObject::connect(Button, &QToolButton::pressed, AEdit,
+                     [AEdit] { AEdit->setEchoMode(QLineEdit::Normal); });
+    QObject::connect(Button, &QToolButton::released, AEdit,
+                     [AEdit] { AEdit->setEchoMode(QLineEdit::Password); });
+  }
 }
 
 // One provider box: key (or URL) edit at y 24, model list at y 54.
@@ -123,6 +162,9 @@ TfrmSetting::TfrmSetting(TConfig& AConfig, QWidget* AOwner) : QDialog(AOwner), F
     }
   });
   connect(Cancel, &QPushButton::clicked, this, &QDialog::reject);
+  for (QLineEdit* Key :
+       {edGeminiKey, edChatGPTKey, edClaudeKey, edDeepseekKey, edWebSearchKey, edDartKey, edKRXKey})
+    MaskKey(Key);
   ReadConfig();
 }
 
