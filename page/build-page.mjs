@@ -1,6 +1,7 @@
 // Assembles the self-contained chat page: the template with marked, DOMPurify and Chart.js
 // (the versions pinned in package-lock.json) inlined, so the page works offline and runs no
-// code fetched at run time. Writes the page and a C++ source that embeds it.
+// code fetched at run time. Chart.js goes in as inert text that the page runs on its first
+// chart. Writes the page and a C++ source that embeds it.
 //
 //   node build-page.mjs OUT.html OUT.cpp
 import { readFileSync, writeFileSync } from 'node:fs';
@@ -14,13 +15,14 @@ if (!outHtml || !outCpp) {
   process.exit(2);
 }
 
+// id: kept as text under that id instead of being run while the page loads.
 const libraries = [
-  'node_modules/marked/lib/marked.umd.js',
-  'node_modules/dompurify/dist/purify.min.js',
-  'node_modules/chart.js/dist/chart.umd.min.js',
+  { path: 'node_modules/marked/lib/marked.umd.js' },
+  { path: 'node_modules/dompurify/dist/purify.min.js' },
+  { path: 'node_modules/chart.js/dist/chart.umd.min.js', id: 'chartjs-source' },
 ];
 
-function inlineScript(path) {
+function inlineScript({ path, id }) {
   let code;
   try {
     code = readFileSync(join(here, path), 'utf8');
@@ -31,7 +33,8 @@ function inlineScript(path) {
   code = code
     .replace(/^\/\/# sourceMappingURL=.*$/gm, '')  // no map files next to the page
     .replace(/<\/(script)/gi, '<\\/$1');            // must not close the element early
-  return `<script>\n${code}\n</script>`;
+  const open = id ? `<script type="text/plain" id="${id}">` : '<script>';
+  return `${open}\n${code}\n</script>`;
 }
 
 const template = readFileSync(join(here, 'chat_ui.template.html'), 'utf8');

@@ -192,6 +192,7 @@ void TChatController::RunAgentLoop(TChatHistory History, std::uint64_t Gen, std:
         Failure = E.what();
         Result = "도구 실행 중 오류: " + Failure;
       }
+      if (Failure.empty()) Host.RunPageScript(ToolFinishedScript(Request.MsgID, Call.ToolName));
       TChatMessage ToolResult = CreateChatMessage(kRoleTool, Result);
       ToolResult.HasToolCall = true;
       ToolResult.ToolCallId = Call.ToolCallId;

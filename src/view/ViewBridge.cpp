@@ -55,6 +55,11 @@ void RefreshChatUI(IChatView& AView, const TChatHistory& AHistory) {
     AView.EvaluateJavaScript(ChatCall(M.Role == kRoleUser, M.MsgID, M.Text));
 }
 
+std::string ToolFinishedScript(const std::string& AMsgId, const std::string& AToolName) {
+  return "markToolDone(" + EscapeForJS(AMsgId) + ", \"" +
+         EncodeForPage("🛠️ [" + AToolName + "] 완료") + "\");";
+}
+
 void ClearChatHistory(TChatHistory& AHistory, IChatView& AView) {
   AHistory.clear();
   AView.EvaluateJavaScript(kClearPageScript);

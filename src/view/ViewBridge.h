@@ -23,6 +23,10 @@ void AddMessageToWeb(IChatView& AView, const std::string& AText, const std::stri
 // Clears the page and draws every message's text again (attachments are not shown again).
 void RefreshChatUI(IChatView& AView, const TChatHistory& AHistory);
 
+// The script that turns the tool line of call AMsgId into "🛠️ [AToolName] 완료" once its
+// tool has returned, so a finished turn does not still say it is running.
+std::string ToolFinishedScript(const std::string& AMsgId, const std::string& AToolName);
+
 // Empties the conversation and the page.
 void ClearChatHistory(TChatHistory& AHistory, IChatView& AView);
 

@@ -334,6 +334,12 @@ class MainWindowTest : public QObject {
              3);
     QTRY_VERIFY(Bubbles(*W).endsWith(QString::fromUtf8("M:차트를 그렸습니다.")));
     QCOMPARE(RunJs(*W, "document.querySelectorAll('#loading-wrap').length").toInt(), 0);
+    // The tool's line, drawn in the status style, says it is done once the tool has returned.
+    QTRY_COMPARE(RunJs(*W,
+                       "[...document.querySelectorAll('.status-msg')].map(m => "
+                       "m.textContent).join('|')")
+                     .toString(),
+                 Q("🛠️ [draw_stock_chart] 완료"));
   }
 
   void keysOfTheInputBox() {
