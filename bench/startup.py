@@ -4,12 +4,13 @@
 Each run starts the program under the current X display (run it inside xvfb-run), measures the
 time from process start until it prints "ready" (the send button was enabled / the empty page
 loaded), waits for it to settle, sums the PSS of the process and all its children
-(the WebEngine helpers), and stops it. Runs alternate between the two programs and the medians
-are reported with their ratio.
+(the WebEngine helpers), and stops it. Runs alternate between the programs and the medians
+are reported with their ratios to the minimal window. --also NAME=PATH adds another build of the
+program to the same run (an earlier one, to compare a change under the same load).
 
-    xvfb-run -a -s "-screen 0 1280x800x24" bench/startup.py APP MINIMAL [RUNS]
+    xvfb-run -a -s "-screen 0 1280x800x24" bench/startup.py APP MINIMAL [RUNS] [--also NAME=PATH]
 """
-import os, statistics, subprocess, sys, tempfile, time
+import argparse, os, statistics, subprocess, sys, tempfile, time
 
 
 def tree(pid):
@@ -57,20 +58,32 @@ def measure(cmd, env, settle=3.0):
 
 
 def main():
-    app, minimal = sys.argv[1], sys.argv[2]
-    runs = int(sys.argv[3]) if len(sys.argv) > 3 else 5
+    parser = argparse.ArgumentParser(description="start-up time and idle memory")
+    parser.add_argument("app")
+    parser.add_argument("minimal")
+    parser.add_argument("runs", nargs="?", type=int, default=5)
+    parser.add_argument("--also", action="append", default=[], metavar="NAME=PATH")
+    args = parser.parse_args()
+    programs = {"kestrill": args.app}
+    for item in args.also:
+        name, _, path = item.partition("=")
+        programs[name] = path
+    programs["minimal"] = args.minimal
     home = tempfile.mkdtemp(prefix="kestrill-bench-")
     env = dict(os.environ, HOME=home, KESTRILL_REPORT_READY="1")
-    results = {"kestrill": [], "minimal": []}
-    measure([app], env)  # warm the disk cache for both
-    measure([minimal], env)
-    for _ in range(runs):
-        results["kestrill"].append(measure([app], env))
-        results["minimal"].append(measure([minimal], env))
+    results = {k: [] for k in programs}
+    for path in programs.values():  # warm the disk cache for all
+        measure([path], env)
+    for _ in range(args.runs):
+        for name, path in programs.items():
+            results[name].append(measure([path], env))
     med = {k: (statistics.median(r for r, _ in v), statistics.median(m for _, m in v)) for k, v in results.items()}
     for k, (t, m) in med.items():
-        print(f"{k:9s} ready {t * 1000:7.0f} ms   idle PSS {m / 1024:7.1f} MiB   (median of {runs})")
-    print(f"ratio     time {med['kestrill'][0] / med['minimal'][0]:.2f}x   memory {med['kestrill'][1] / med['minimal'][1]:.2f}x")
+        print(f"{k:9s} ready {t * 1000:7.0f} ms   idle PSS {m / 1024:7.1f} MiB   (median of {args.runs})")
+    base_t, base_m = med["minimal"]
+    for k, (t, m) in med.items():
+        if k != "minimal":
+            print(f"ratio     {k:9s} time {t / base_t:.2f}x   memory {m / base_m:.2f}x")
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 // Assembles the self-contained chat page: the template with marked, DOMPurify and Chart.js
 // (the versions pinned in package-lock.json) inlined, so the page works offline and runs no
-// code fetched at run time. Chart.js goes in as inert text that the page runs on its first
-// chart. Writes the page and a C++ source that embeds it.
+// code fetched at run time. Each goes in as inert text under an id, and the page runs it when
+// it is first needed, so a new window does not wait for them. Writes the page and a C++ source
+// that embeds it.
 //
 //   node build-page.mjs OUT.html OUT.cpp
 import { readFileSync, writeFileSync } from 'node:fs';
@@ -15,10 +16,9 @@ if (!outHtml || !outCpp) {
   process.exit(2);
 }
 
-// id: kept as text under that id instead of being run while the page loads.
 const libraries = [
-  { path: 'node_modules/marked/lib/marked.umd.js' },
-  { path: 'node_modules/dompurify/dist/purify.min.js' },
+  { path: 'node_modules/marked/lib/marked.umd.js', id: 'marked-source' },
+  { path: 'node_modules/dompurify/dist/purify.min.js', id: 'dompurify-source' },
   { path: 'node_modules/chart.js/dist/chart.umd.min.js', id: 'chartjs-source' },
 ];
 
@@ -33,8 +33,7 @@ function inlineScript({ path, id }) {
   code = code
     .replace(/^\/\/# sourceMappingURL=.*$/gm, '')  // no map files next to the page
     .replace(/<\/(script)/gi, '<\\/$1');            // must not close the element early
-  const open = id ? `<script type="text/plain" id="${id}">` : '<script>';
-  return `${open}\n${code}\n</script>`;
+  return `<script type="text/plain" id="${id}">\n${code}\n</script>`;
 }
 
 const template = readFileSync(join(here, 'chat_ui.template.html'), 'utf8');

@@ -1,6 +1,6 @@
 // The page as it reads: the program's own lines apart from the answers, Korean broken between
 // words, tables aligned and outlined, where a new reply is scrolled to, the tool line finished,
-// the chart library run only for the first chart.
+// the libraries run only when first needed.
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 
@@ -201,20 +201,31 @@ test('a long reply is shown from its first line, a short one at the bottom', asy
   await page.close();
 });
 
-test('the chart library is run only for the first chart, from the page itself', async () => {
+test('each library is run when first needed, from the page itself', async () => {
   const { page, requests, errors } = await openPage(browser);
   const r = await page.evaluate(() => {
-    const before = typeof window.Chart;
+    const loaded = () => [typeof window.marked, typeof window.DOMPurify, typeof window.Chart].join();
+    const scripts = () => document.head.querySelectorAll('script').length;
+    const atStart = loaded();
+    appendChat(true, 'U', 'q');
+    const afterQuestion = loaded();
+    appendChat(false, 'M', '**a**');
+    const afterReply = loaded();
     appendChart('a', '[1,2]', '[3,4]');
-    const after = typeof window.Chart;
-    const scripts = document.head.querySelectorAll('script').length;
-    clearChat();  // the library's source is not in the body
+    const afterChart = loaded();
+    const count = scripts();
+    clearChat();  // the sources are not in the body
+    appendChat(false, 'M2', '**b**');
     appendChart('b', '[1]', '[5]');
-    return { before, after, again: document.head.querySelectorAll('script').length === scripts,
-             drawn: !!Chart.getChart(document.querySelector('canvas')) };
+    return { atStart, afterQuestion, afterReply, afterChart, runOnce: scripts() === count,
+             drawn: !!Chart.getChart(document.querySelector('canvas')),
+             bold: document.querySelector('.ai-msg strong').textContent };
   });
   assert.deepEqual(errors, []);
-  assert.deepEqual(r, { before: 'undefined', after: 'function', again: true, drawn: true });
+  assert.deepEqual(r, {
+    atStart: 'undefined,undefined,undefined', afterQuestion: 'undefined,undefined,undefined',
+    afterReply: 'object,function,undefined', afterChart: 'object,function,function',
+    runOnce: true, drawn: true, bold: 'b' });
   assert.deepEqual(requests.filter((u) => !u.startsWith('file:')), []);
   await page.close();
 });
