@@ -10,6 +10,9 @@ namespace kestrill {
 THistoryList::THistoryList(QWidget* AParent) : QListWidget(AParent) {
   setObjectName("ListBoxHistory");
   setSelectionMode(QAbstractItemView::SingleSelection);
+  // A long title ends in "…" at the panel's edge instead of a scroll bar under the list.
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setTextElideMode(Qt::ElideRight);
   viewport()->setMouseTracking(true);
 
   FActionBtn = new QPushButton("...", viewport());

@@ -46,7 +46,7 @@ QFont Arial(int ASize) {
 // The chat is never narrower or lower than this, so the page and the buttons under it stay
 // usable; the window's minimum size follows from these and the controls' own minimums.
 constexpr int kChatMinWidth = 380;
-constexpr int kPageMinHeight = 200;
+constexpr int kPageMinHeight = 260;
 // The bottom strip: 80 high for a short prompt, 80 more while the preview shows. The input box
 // grows with its text up to kInputMaxLines lines.
 constexpr int kBottomHeight = 80;

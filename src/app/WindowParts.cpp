@@ -16,10 +16,10 @@ QSize TElidedLabel::sizeHint() const {
 }
 
 QSize TElidedLabel::minimumSizeHint() const {
-  // Room for a character or two and the ellipsis: the title is never laid out 0 wide.
+  // Room for a new chat's date and time and the ellipsis: the title is never laid out 0 wide.
   const QFontMetrics M(font());
   const QMargins C = contentsMargins();
-  const int Least = M.horizontalAdvance(QString::fromUtf8("가나…")) + C.left() + C.right();
+  const int Least = M.horizontalAdvance(QString::fromUtf8("00-00 00:00…")) + C.left() + C.right();
   return {std::min(Least, sizeHint().width()), QLabel::minimumSizeHint().height()};
 }
 

@@ -218,7 +218,7 @@ class WindowLayoutTest : public QObject {
     QVERIFY(W->height() >= 300 && W->height() <= 600);
     QTest::qWait(50);
     CheckReachable(*W);
-    QVERIFY(Find(*W, "ChatWebBrowser")->height() >= 200);
+    QVERIFY(Find(*W, "ChatWebBrowser")->height() >= 260);
     QVERIFY(Find(*W, "LayoutMainChat")->width() >= 380);
   }
 
@@ -329,7 +329,7 @@ class WindowLayoutTest : public QObject {
         QTRY_VERIFY(Memo->verticalScrollBar()->maximum() > 0);
     }
     QVERIFY(Memo->height() >= 8 * Line);
-    QVERIFY(Find(*W, "ChatWebBrowser")->height() >= 200);
+    QVERIFY(Find(*W, "ChatWebBrowser")->height() >= 260);
     Memo->clear();
     QTRY_COMPARE(Bottom->height(), 80);
 
