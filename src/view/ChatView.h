@@ -20,6 +20,9 @@ class IChatView {
   virtual void NavigateToFile(const std::string& APath) { Navigate(FileUrlOfPath(APath)); }
   // Runs AScript in the loaded page; scripts run in the order they were submitted.
   virtual void EvaluateJavaScript(const std::string& AScript) = 0;
+  // Marks the user's question AMsgId as not sent: it got no answer and left the conversation,
+  // but its bubble stays on screen. By default the page's markNotSent() (view bridge).
+  virtual void MarkNotSent(const std::string& AMsgId);
 };
 
 }  // namespace kestrill

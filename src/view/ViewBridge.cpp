@@ -60,6 +60,10 @@ std::string ToolFinishedScript(const std::string& AMsgId, const std::string& ATo
          EncodeForPage("🛠️ [" + AToolName + "] 완료") + "\");";
 }
 
+void IChatView::MarkNotSent(const std::string& AMsgId) {
+  EvaluateJavaScript("markNotSent(" + EscapeForJS(AMsgId) + ");");
+}
+
 void ClearChatHistory(TChatHistory& AHistory, IChatView& AView) {
   AHistory.clear();
   AView.EvaluateJavaScript(kClearPageScript);

@@ -288,6 +288,36 @@ test('texts encoded by the C++ bridge come back exactly', async () => {
   await page.close();
 });
 
+test('a question that was not sent is marked on its own bubble', async () => {
+  const { page, errors } = await openPage(browser);
+  const r = await page.evaluate(() => {
+    appendChat(true, 'U1', 'first');
+    appendChat(false, 'M1', 'answer');
+    appendChat(true, 'U2', 'second');
+    markNotSent("U2");  // as the view bridge writes it
+    markNotSent("U2");  // once is enough
+    markNotSent("M1");  // only the user's own bubbles
+    markNotSent("nobody");
+    const wrap = (id) => document.querySelector(`.msg-container[data-msg-id="${id}"]`);
+    const label = wrap('U2').querySelector('.not-sent-label');
+    const box = (el) => el.getBoundingClientRect();
+    return {
+      marked: [...document.querySelectorAll('.not-sent')].map((w) => w.dataset.msgId),
+      labels: document.querySelectorAll('.not-sent-label').length,
+      text: label.textContent,
+      first: wrap('U2').firstChild === label,
+      leftOfBubble: box(label).right <= box(wrap('U2').querySelector('.user-msg')).left,
+      faded: Number(getComputedStyle(wrap('U2').querySelector('.user-msg')).opacity) < 1,
+      otherKept: Number(getComputedStyle(wrap('U1').querySelector('.user-msg')).opacity) === 1,
+      shown: box(label).height > 0,
+    };
+  });
+  assert.deepEqual(errors, []);
+  assert.deepEqual(r, { marked: ['U2'], labels: 1, text: '전송되지 않음', first: true,
+                        leftOfBubble: true, faded: true, otherKept: true, shown: true });
+  await page.close();
+});
+
 test('screenshot of a typical conversation', async (t) => {
   const dir = process.env.KESTRILL_SCREENSHOT_DIR;
   if (!dir) return t.skip('set KESTRILL_SCREENSHOT_DIR to keep a screenshot');
