@@ -80,8 +80,10 @@ void TTerminalView::EvaluateJavaScript(const std::string& AScript) {
   if (!Bubble || Bubble->IsUser) return;  // the user's own bubbles are not echoed
   const std::string Text = DecodeFromPage(Bubble->Encoded);
   // Status lines (no id) and the agent's tool lines are progress, not the answer.
-  if (Bubble->IdLiteral == "\"\"" || Text.rfind("🛠️ [", 0) == 0) {
+  const bool ToolLine = Text.rfind("🛠️ [", 0) == 0;
+  if (Bubble->IdLiteral == "\"\"" || ToolLine) {
     FErr << Text << std::endl;  // a status line or an error
+    if (!ToolLine) ++FNotices;
   } else {
     FOut << Text << std::endl;
     ++FReplies;

@@ -23,6 +23,8 @@ class TTerminalView : public IChatView {
   // Reads the bubble scripts of the view bridge back into text.
   void EvaluateJavaScript(const std::string& AScript) override;
   int RepliesShown() const { return FReplies; }
+  // Lines of ours on standard error that are not tool progress (a failure, a stop).
+  int NoticesShown() const { return FNotices; }
   // While muted nothing is printed: a reopened chat redraws its earlier messages, which are
   // not the answer to this question.
   void SetMuted(bool AMuted) { FMuted = AMuted; }
@@ -31,6 +33,7 @@ class TTerminalView : public IChatView {
   std::ostream& FOut;
   std::ostream& FErr;
   int FReplies = 0;
+  int FNotices = 0;
   bool FMuted = false;
 };
 

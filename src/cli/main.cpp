@@ -12,6 +12,7 @@
 #include "cli/TerminalInterrupt.h"
 #include "cli/TerminalShell.h"
 #include "core/Config.h"
+#include "core/FileHelpers.h"
 #include "core/Paths.h"
 #include "engine/ChatController.h"
 #include "view/ChatPage.h"
@@ -29,8 +30,8 @@ constexpr std::string_view kUsage =
     "  질문을 한 번 보내고 답을 표준 출력에 씁니다. 상태와 오류는 표준 오류로 나갑니다.\n"
     "  공급자와 모드를 주지 않으면 설정 파일의 값(Model/Selected, Bot/Mode)을 씁니다.\n"
     "  --save나 --chat이 없으면 대화는 파일로 남지 않습니다.\n"
-    "  끝 상태: 0 답을 받음, 1 답이 없음 또는 채팅 파일을 읽거나 저장하지 못함,\n"
-    "           2 사용법 오류(없는 파일을 준 경우 포함), 130 Ctrl+C로 중지함.\n"
+    "  끝 상태: 0 답을 받음, 1 답이 없음(요청 실패 포함) 또는 채팅 파일을 읽거나 저장하지 못함,\n"
+    "           2 사용법 오류(없거나 보낼 수 없는 파일을 준 경우 포함), 130 Ctrl+C로 중지함.\n"
     "  답을 기다리는 동안 Ctrl+C를 누르면 질문을 중지합니다(--save나 --chat이 있으면\n"
     "  그때까지의 대화를 저장합니다).\n"
     "\n"
@@ -139,6 +140,9 @@ int main(int argc, char** argv) {
     return UsageError("채팅 파일이 없습니다: " + ChatFile);
   if (!AttachFile.empty() && !IsFile(AttachFile))
     return UsageError("첨부할 파일이 없습니다: " + AttachFile);
+  if (!AttachFile.empty())
+    if (std::string Problem = AttachmentProblem(AttachFile); !Problem.empty())
+      return UsageError(ForTerminal(Problem));
   if (Provider < 0 || Provider >= static_cast<int>(kProviders.size())) Provider = 0;
   if (Mode < 0 || Mode > 1) Mode = 1;
 
@@ -190,7 +194,9 @@ int main(int argc, char** argv) {
     std::cerr << "저장됨: " << Controller.ChatFileName() << '\n';
     return 0;
   }
-  std::cerr << "응답이 없습니다. 환경설정에서 " << kProviders[Provider]
-            << "의 API 키(Ollama는 URL)를 확인하세요.\n";
+  // A failure was printed on standard error already; the hint is for a question never sent.
+  if (View.NoticesShown() == 0)
+    std::cerr << "응답이 없습니다. 환경설정에서 " << kProviders[Provider]
+              << "의 API 키(Ollama는 URL)를 확인하세요.\n";
   return 1;
 }

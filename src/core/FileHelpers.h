@@ -30,4 +30,14 @@ std::string ReadAllTextAutoEncoding(const std::string& APath);
 // The same decision on bytes already in memory.
 std::string DecodeTextAutoEncoding(std::string_view ABytes);
 
+// The bytes of Base64 text (as ImageToBase64 writes it); anything outside the alphabet is
+// skipped. Requests are built from these bytes, read once when the message was sent, never from
+// the file again.
+std::string Base64ToBytes(std::string_view ABase64);
+
+// "" when the file may be attached: images, PDFs, and files whose bytes are text. Any other
+// file (an archive, an office document, a program) would reach the model as garbage, so it gets
+// a Korean explanation instead. A file that cannot be read is left to the send to report.
+std::string AttachmentProblem(const std::string& APath);
+
 }  // namespace kestrill

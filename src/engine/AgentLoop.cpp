@@ -114,6 +114,15 @@ void TChatController::StartAgentTurn() {
 
 void TChatController::RunAgentLoop(TChatHistory History, std::uint64_t Gen, std::stop_token Stop) {
   TAgentToolHost Host(*this, Gen, Stop);
+  // A turn that ends before the model said or asked anything leaves its question unanswered:
+  // the question leaves the conversation (its bubble is marked), as in chatbot mode.
+  const std::size_t StartSize = History.size();
+  const std::string PromptId = History.empty() ? std::string() : History.back().MsgID;
+  auto Fail = [&](std::string AText) {
+    if (History.size() == StartSize && !PromptId.empty())
+      PostToTurn(Gen, [this, PromptId] { WithdrawPrompt(PromptId); });
+    PostEndTurn(Gen, std::move(AText));
+  };
   int MaxIterations = FConfig.Read(keys::MaxIterations, 25);
   if (MaxIterations <= 0) MaxIterations = 25;
   for (int Iteration = 0;; ++Iteration) {
@@ -141,7 +150,7 @@ void TChatController::RunAgentLoop(TChatHistory History, std::uint64_t Gen, std:
         std::string Text = SettingsProblem(FConfig.FileName());
         if (Text.empty()) Text = Row.MissingKeyText;
         PostToTurn(Gen, [this, Text] { FDialogs.AlaramMessage(Text); });
-        PostEndTurn(Gen, "");
+        Fail("");
         return;
       }
       Raw = Row.Call(History, Key, FConfig.Read(Row.Model, Row.DefaultModel), Tools);
@@ -152,11 +161,11 @@ void TChatController::RunAgentLoop(TChatHistory History, std::uint64_t Gen, std:
     try {
       Response = TAIResponseParser::Parse(Provider, Raw);
     } catch (const std::exception& E) {
-      PostEndTurn(Gen, std::string("응답을 처리할 수 없습니다: ") + E.what());
+      Fail(std::string("응답을 처리할 수 없습니다: ") + E.what());
       return;
     }
     if (!Response.IsSuccess) {
-      PostEndTurn(Gen, Response.ErrorMessage);
+      Fail(Response.ErrorMessage);
       return;
     }
     const std::string Text = Trim(Response.TextContent);

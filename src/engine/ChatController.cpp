@@ -64,6 +64,13 @@ void TChatController::btnSendClick() {
 
   TChatMessage User = CreateChatMessage(kRoleUser, Prompt);
   if (!FAttachedFilePath.empty()) {
+    // A file the attach command let through (the terminal, an older window) is checked again.
+    if (std::string Problem = AttachmentProblem(FAttachedFilePath); !Problem.empty()) {
+      FDialogs.AlaramMessage(Problem);
+      ClearAttachment();
+    }
+  }
+  if (!FAttachedFilePath.empty()) {
     User.AttachedFilePath = FAttachedFilePath;
     User.MimeType = GetMimeType(std::filesystem::path(FAttachedFilePath).extension().string());
     try {
@@ -92,7 +99,7 @@ void TChatController::btnSendClick() {
     default:
       // No mode selected: nothing can answer, so the turn ends at once instead of hanging.
       FView.EvaluateJavaScript(kRemoveLoadingScript);
-      FChatHistory.pop_back();
+      WithdrawPrompt(User.MsgID);
       FTurnRunning = false;
       FControls.SetSendEnabled(true);
       break;
@@ -104,10 +111,13 @@ void TChatController::StartChatbotTurn() {
   TChatHistory Snapshot = FChatHistory;
   const int Provider = FControls.ProviderIndex();
   const std::uint64_t Generation = FGeneration;
-  FTasks->Start([this, Snapshot = std::move(Snapshot), Provider, Generation](std::stop_token Stop) {
-    std::string Reply = CallAPI(Provider, FConfig, Snapshot);
+  std::string PromptId = Snapshot.back().MsgID;
+  FTasks->Start([this, Snapshot = std::move(Snapshot), Provider, Generation,
+                 PromptId = std::move(PromptId)](std::stop_token Stop) {
+    TPlainReply Reply = CallAPI(Provider, FConfig, Snapshot);
     if (Stop.stop_requested()) return;
-    PostToTurn(Generation, [this, Reply = std::move(Reply)] { FinishChatbotTurn(Reply); });
+    PostToTurn(Generation,
+               [this, Reply = std::move(Reply), PromptId] { FinishChatbotTurn(Reply, PromptId); });
   });
 }
 
@@ -120,21 +130,34 @@ void TChatController::PostToTurn(std::uint64_t AGeneration, std::function<void()
   });
 }
 
-void TChatController::FinishChatbotTurn(const std::string& AReply) {
+void TChatController::FinishChatbotTurn(const TPlainReply& AReply, const std::string& APromptId) {
   FView.EvaluateJavaScript(kRemoveLoadingScript);
-  if (!AReply.empty()) {
-    TChatMessage Reply = CreateChatMessage(kRoleModel, Trim(AReply));
+  if (AReply.Status == TReplyStatus::Answered && !AReply.Text.empty()) {
+    TChatMessage Reply = CreateChatMessage(kRoleModel, AReply.Text);
     AddMessageToWeb(FView, Reply.Text, "", false, Reply.MsgID);
     FChatHistory.push_back(std::move(Reply));
     if (FFiles.State == cfsOpen) FFiles.State = cfsModified;
-  } else if (!FChatHistory.empty()) {
-    FChatHistory.pop_back();  // no reply: the prompt leaves the conversation again
+  } else {
+    // A failure is shown as a line of ours, never stored as the model's words: sent back on the
+    // next turn, it would be taken for what the model said.
+    if (AReply.Status == TReplyStatus::Failed) AddMessageToWeb(FView, AReply.Text, "", false, "");
+    WithdrawPrompt(APromptId);
     // Without readable settings every key is empty; the user must learn why nothing came.
-    if (std::string Problem = SettingsProblem(FConfig.FileName()); !Problem.empty())
-      FDialogs.AlaramMessage(Problem);
+    if (AReply.Status == TReplyStatus::NotSent)
+      if (std::string Problem = SettingsProblem(FConfig.FileName()); !Problem.empty())
+        FDialogs.AlaramMessage(Problem);
   }
   FControls.SetSendEnabled(true);
   AfterTurn();
+}
+
+void TChatController::WithdrawPrompt(const std::string& AMsgId) {
+  for (auto It = FChatHistory.rbegin(); It != FChatHistory.rend(); ++It) {
+    if (It->MsgID != AMsgId) continue;
+    FChatHistory.erase(std::next(It).base());
+    break;
+  }
+  FView.MarkNotSent(AMsgId);
 }
 
 void TChatController::NewChat() {
@@ -186,6 +209,15 @@ void TChatController::StopCommand() {
   }
   AddMessageToWeb(FView, "중지되었습니다.", "", false, "");
   AfterTurn();
+}
+
+bool TChatController::AttachFile(const std::string& APath) {
+  if (std::string Problem = AttachmentProblem(APath); !Problem.empty()) {
+    FDialogs.AlaramMessage(Problem);
+    return false;
+  }
+  FAttachedFilePath = APath;
+  return true;
 }
 
 void TChatController::ClearAttachment() {

@@ -16,6 +16,7 @@
 #include "engine/ChatFiles.h"
 #include "engine/Ports.h"
 #include "engine/TaskRunner.h"
+#include "providers/PlainCalls.h"
 #include "view/ChatView.h"
 
 namespace kestrill {
@@ -74,6 +75,9 @@ class TChatController {
 
   // Attachments: the window shows the preview, the engine keeps the path.
   void ClearAttachment();
+  // The attach command chose APath: false (and the user told why) for a file that would reach
+  // the model as garbage (neither an image, a PDF nor text); otherwise it goes with the next send.
+  bool AttachFile(const std::string& APath);
   // The window is closing: late results are dropped from now on, the running task is cancelled
   // and waited for at most ATimeout.
   void Shutdown(std::chrono::milliseconds ATimeout = std::chrono::milliseconds(1000));
@@ -116,7 +120,10 @@ class TChatController {
   // Ends a turn on the UI thread: indicator gone, AErrorText shown when given, send button back.
   void PostEndTurn(std::uint64_t AGeneration, std::string AErrorText);
   // Runs on the UI thread with the result of a chatbot turn whose chat is still open.
-  void FinishChatbotTurn(const std::string& AReply);
+  void FinishChatbotTurn(const TPlainReply& AReply, const std::string& APromptId);
+  // A question that got no answer leaves the conversation; its bubble stays, marked not sent,
+  // so the chat on screen is the one in memory.
+  void WithdrawPrompt(const std::string& AMsgId);
   // On the UI thread when a turn has ended however it ended: the chat is saved so a crash
   // later loses nothing.
   void AfterTurn();

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "agent/PdfText.h"
 #include "core/FileHelpers.h"
 #include "core/Paths.h"
 
@@ -39,9 +40,23 @@ std::string BuildDateLine(const std::tm& ANow) {
          "입니다. 기준 년도/월/일을 참고할 때는 이 날짜를 기준으로 하세요.";
 }
 
-std::string BuildDocumentBlock(const std::string& AFilePath) {
-  return "=== [첨부문서: " + FileNameOfPath(AFilePath) + "] ===\r\n" +
-         ReadAllTextAutoEncoding(AFilePath) + "\r\n";
+TAttachmentKind AttachmentKindOf(const TChatMessage& M) {
+  if (M.MimeType.rfind("image", 0) == 0) return TAttachmentKind::Image;
+  if (M.MimeType == "application/pdf") return TAttachmentKind::Pdf;
+  return TAttachmentKind::Text;
+}
+
+std::string BuildDocumentBlock(const TChatMessage& M) {
+  const std::string Bytes = Base64ToBytes(M.ImageBase64);
+  const std::string Text = AttachmentKindOf(M) == TAttachmentKind::Pdf
+                               ? PdfTextForModel(Bytes)
+                               : DecodeTextAutoEncoding(Bytes);
+  return "=== [첨부문서: " + FileNameOfPath(M.AttachedFilePath) + "] ===\r\n" + Text + "\r\n";
+}
+
+std::string BuildImageNote(const TChatMessage& M) {
+  return "=== [첨부 이미지: " + FileNameOfPath(M.AttachedFilePath) +
+         "] ===\r\n(이 모델에는 이미지를 보낼 수 없어 빠졌습니다.)\r\n";
 }
 
 }  // namespace kestrill

@@ -5,36 +5,45 @@
 #include "core/TextUtil.h"
 #include "providers/AgentInstructions.h"
 #include "providers/OpenAIMessages.h"
+#include "providers/ToolCallIds.h"
 
 namespace kestrill {
 namespace {
 
-TJson ImageBlock(const TChatMessage& M, TRequestBody& ABody) {
+// {"type": AType, "source": {"type": "base64", "media_type": …, "data": …}}
+TJson Base64Block(const char* AType, const TChatMessage& M, TRequestBody& ABody) {
   TJson Source = TJson::object();
   Source["type"] = "base64";
   Source["media_type"] = M.MimeType;
   Source["data"] = ABody.Raw("", M.ImageBase64);
   TJson Block = TJson::object();
-  Block["type"] = "image";
+  Block["type"] = AType;
   Block["source"] = std::move(Source);
   return Block;
 }
 
 TJson TextBlock(const std::string& AText) { return {{"type", "text"}, {"text", AText}}; }
 
-// An image goes as an image block; any other file as the text of the document, since an
-// image block labelled with a document type is rejected.
+// An image as an image block, a PDF as a document block (Claude reads both itself), any other
+// file as the text of the document.
 TJson AttachmentBlocks(const TChatMessage& M, TRequestBody& ABody) {
   TJson Blocks = TJson::array();
-  if (M.MimeType.rfind("image", 0) == 0)
-    Blocks.push_back(ImageBlock(M, ABody));
-  else
-    Blocks.push_back(TextBlock(BuildDocumentBlock(M.AttachedFilePath)));
+  switch (AttachmentKindOf(M)) {
+    case TAttachmentKind::Image:
+      Blocks.push_back(Base64Block("image", M, ABody));
+      break;
+    case TAttachmentKind::Pdf:
+      Blocks.push_back(Base64Block("document", M, ABody));
+      break;
+    case TAttachmentKind::Text:
+      Blocks.push_back(TextBlock(BuildDocumentBlock(M)));
+      break;
+  }
   if (!Trim(M.Text).empty()) Blocks.push_back(TextBlock(M.Text));
   return Blocks;
 }
 
-TJson ToolUse(const TChatMessage& M) {
+TJson ToolUse(const TChatMessage& M, const std::string& AId) {
   TJson Input = TJson::object();
   if (auto Args = ParseJson(M.ToolArgs)) {
     if (!Args->is_object())
@@ -43,7 +52,7 @@ TJson ToolUse(const TChatMessage& M) {
   }
   TJson Block = TJson::object();
   Block["type"] = "tool_use";
-  Block["id"] = M.ToolCallId;
+  Block["id"] = AId;
   Block["name"] = M.ToolName;
   Block["input"] = std::move(Input);
   TJson E = TJson::object();
@@ -52,10 +61,10 @@ TJson ToolUse(const TChatMessage& M) {
   return E;
 }
 
-TJson ToolResult(const TChatMessage& M) {
+TJson ToolResult(const TChatMessage& M, const std::string& AId) {
   TJson Block = TJson::object();
   Block["type"] = "tool_result";
-  Block["tool_use_id"] = M.ToolCallId;
+  Block["tool_use_id"] = AId;
   Block["content"] = M.Text;
   TJson E = TJson::object();
   E["role"] = "user";
@@ -97,14 +106,16 @@ TJson BuildClaudeToolsRequest(const TChatHistory& ChatHistory, const std::string
   TJson Messages = TJson::array();
   Messages.push_back(Message("user", kAgentInstructionText));
   Messages.push_back(Message("user", BuildDateLine(ANow)));
-  for (const TChatMessage& M : ChatHistory) {
+  // Calls of another provider may have no id, or one outside the characters Claude takes.
+  const TToolCallIds Ids(ChatHistory);
+  for (std::size_t I = 0; I < ChatHistory.size(); ++I) {
+    const TChatMessage& M = ChatHistory[I];
     if (M.HasToolCall) {
+      // A flag on any other role carries nothing to send (and an empty message is refused).
       if (M.Role == kRoleAssistant)
-        Messages.push_back(ToolUse(M));
+        Messages.push_back(ToolUse(M, Ids.Of(I)));
       else if (M.Role == kRoleTool)
-        Messages.push_back(ToolResult(M));
-      else
-        Messages.push_back(TJson::object());
+        Messages.push_back(ToolResult(M, Ids.Of(I)));
     } else if (!M.ImageBase64.empty()) {
       Messages.push_back(Message("user", AttachmentBlocks(M, ABody)));
     } else {

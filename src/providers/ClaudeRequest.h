@@ -15,7 +15,7 @@ TJson BuildClaudePlainRequest(const TChatHistory& ChatHistory, const std::string
                               TRequestBody& ABody);
 
 // Agent mode: {"model", "max_tokens", "messages" (instructions and date line first), "tools",
-// "tool_choice"}. Throws when an attachment cannot be read or tool arguments are not an object.
+// "tool_choice"}. Throws when tool arguments are JSON but not an object.
 TJson BuildClaudeToolsRequest(const TChatHistory& ChatHistory, const std::string& AModel,
                               const TOpenAPIToolManager& AToolManager, const std::tm& ANow,
                               TRequestBody& ABody);

@@ -1,33 +1,64 @@
 #include "providers/OpenAIMessages.h"
 
 #include "core/Clock.h"
+#include "core/Paths.h"
 #include "providers/AgentInstructions.h"
+#include "providers/ToolCallIds.h"
 
 namespace kestrill {
 namespace {
 
-bool IsImage(const TChatMessage& M) { return M.MimeType.rfind("image", 0) == 0; }
+TJson TextPart(const std::string& AText) { return {{"type", "text"}, {"text", AText}}; }
 
-// [text part, image part] or [text part, document text part]. Images always go as a JPEG
-// data URL, whatever their real type; documents as their text, since the API takes no other
-// file type in a data URL.
-TJson AttachmentContent(const TChatMessage& M, TRequestBody& ABody) {
+// OpenAI reads a PDF itself from a "file" part (its name and a data URL).
+TJson PdfFilePart(const TChatMessage& M, TRequestBody& ABody) {
+  TJson File = TJson::object();
+  File["filename"] = FileNameOfPath(M.AttachedFilePath);
+  File["file_data"] = ABody.Raw("data:application/pdf;base64,", M.ImageBase64);
+  TJson Part = TJson::object();
+  Part["type"] = "file";
+  Part["file"] = std::move(File);
+  return Part;
+}
+
+// Images always go as a JPEG data URL, whatever their real type.
+TJson ImagePart(const TChatMessage& M, TRequestBody& ABody) {
+  TJson Url = TJson::object();
+  Url["url"] = ABody.Raw("data:image/jpeg;base64,", M.ImageBase64);
+  TJson Part = TJson::object();
+  Part["type"] = "image_url";
+  Part["image_url"] = std::move(Url);
+  return Part;
+}
+
+// [text part, attachment part]. The providers that take no files get the attachment as text.
+TJson AttachmentContent(const TChatMessage& M, const TMessageListOptions& AOptions,
+                        TRequestBody& ABody) {
   TJson Parts = TJson::array();
-  Parts.push_back({{"type", "text"}, {"text", M.Text}});
-  if (IsImage(M)) {
-    TJson Url = TJson::object();
-    Url["url"] = ABody.Raw("data:image/jpeg;base64,", M.ImageBase64);
-    TJson Part = TJson::object();
-    Part["type"] = "image_url";
-    Part["image_url"] = std::move(Url);
-    Parts.push_back(std::move(Part));
-  } else {
-    Parts.push_back({{"type", "text"}, {"text", BuildDocumentBlock(M.AttachedFilePath)}});
+  Parts.push_back(TextPart(M.Text));
+  switch (AttachmentKindOf(M)) {
+    case TAttachmentKind::Image:
+      Parts.push_back(AOptions.TextOnly ? TextPart(BuildImageNote(M)) : ImagePart(M, ABody));
+      break;
+    case TAttachmentKind::Pdf:
+      Parts.push_back(AOptions.TextOnly ? TextPart(BuildDocumentBlock(M)) : PdfFilePart(M, ABody));
+      break;
+    case TAttachmentKind::Text:
+      Parts.push_back(TextPart(BuildDocumentBlock(M)));
+      break;
   }
   return Parts;
 }
 
-TJson ToolCallElement(const TChatMessage& M, bool AIsOllama) {
+// Ollama's "content" is one string: the typed text, then the attachment as text.
+std::string OllamaContent(const TChatMessage& M) {
+  if (M.ImageBase64.empty()) return M.Text;
+  std::string Block =
+      AttachmentKindOf(M) == TAttachmentKind::Image ? BuildImageNote(M) : BuildDocumentBlock(M);
+  return M.Text.empty() ? Block : M.Text + "\r\n\r\n" + Block;
+}
+
+TJson ToolCallElement(const TChatMessage& M, const std::string& AId, bool AIsOllama) {
   TJson Function = TJson::object();
   Function["name"] = M.ToolName;
   if (!AIsOllama) {
@@ -36,7 +67,7 @@ TJson ToolCallElement(const TChatMessage& M, bool AIsOllama) {
     Function["arguments"] = std::move(*Args);
   }
   TJson Call = TJson::object();
-  Call["id"] = M.ToolCallId;
+  Call["id"] = AId;
   Call["type"] = "function";
   Call["function"] = std::move(Function);
   return Call;
@@ -65,21 +96,29 @@ TJson AddMessages(const TChatHistory& ChatHistory, bool IsOllama) {
 
 TJson ChatCompletionsMessages(const TChatHistory& ChatHistory, const TMessageListOptions& AOptions,
                               TRequestBody& ABody) {
+  TMessageListOptions Options = AOptions;
+  Options.TextOnly = Options.TextOnly || Options.IsOllama;
+  // Calls of another provider may have no id, or one these APIs refuse.
+  const TToolCallIds Ids(ChatHistory);
   TJson List = TJson::array();
-  for (const TChatMessage& M : ChatHistory) {
+  for (std::size_t I = 0; I < ChatHistory.size(); ++I) {
+    const TChatMessage& M = ChatHistory[I];
     TJson E = TJson::object();
     E["role"] = ChatCompletionsRole(M.Role);
     if (M.HasToolCall) {
       if (M.Role == kRoleAssistant) {
-        if (AOptions.SendReasoning && !M.ReasoningContent.empty())
+        if (Options.SendReasoning && !M.ReasoningContent.empty())
           E["reasoning_content"] = M.ReasoningContent;
-        E["tool_calls"] = TJson::array({ToolCallElement(M, AOptions.IsOllama)});
+        E["tool_calls"] = TJson::array({ToolCallElement(M, Ids.Of(I), Options.IsOllama)});
       } else if (M.Role == kRoleTool) {
-        E["tool_call_id"] = M.ToolCallId;
+        E["tool_call_id"] = Ids.Of(I);
         E["content"] = M.Text;
       }
     } else if (!M.ImageBase64.empty()) {
-      E["content"] = AttachmentContent(M, ABody);
+      if (Options.IsOllama)
+        E["content"] = OllamaContent(M);
+      else
+        E["content"] = AttachmentContent(M, Options, ABody);
     } else {
       E["content"] = M.Text;
     }
@@ -111,7 +150,7 @@ TJson BuildOllamaPlainRequest(const TChatHistory& ChatHistory, const std::string
   for (const TChatMessage& M : ChatHistory) {
     TJson E = TJson::object();
     E["role"] = ChatCompletionsRole(M.Role);
-    E["content"] = M.Text;
+    E["content"] = OllamaContent(M);
     Messages.push_back(std::move(E));
   }
   TJson Doc = TJson::object();

@@ -12,12 +12,16 @@
 namespace kestrill {
 
 struct TMessageListOptions {
-  bool IsOllama = false;       // tool-call arguments as JSON objects instead of JSON strings
+  // Ollama: tool-call arguments as JSON objects instead of JSON strings, and every "content" a
+  // string (its API takes no content parts); implies TextOnly.
+  bool IsOllama = false;
   bool SendReasoning = false;  // DeepSeek: send "reasoning_content" back with tool calls
+  // DeepSeek, Ollama: no image or file parts (refused); documents and PDFs go as their text.
+  bool TextOnly = false;
 };
 
 // The agent message list: instruction text, date line, then every conversation message.
-// Attached documents are read now; a document that cannot be read throws.
+// Attachments come from the bytes each message carries; no file is read.
 TJson AddMessages(const TChatHistory& ChatHistory, bool IsOllama);
 TJson AddMessages(const TChatHistory& ChatHistory, const TMessageListOptions& AOptions,
                   const std::tm& ANow, TRequestBody& ABody);
@@ -31,7 +35,7 @@ TJson ChatCompletionsMessages(const TChatHistory& ChatHistory, const TMessageLis
 // agent run keep their tool fields: a "tool" message without its call is rejected.
 TJson BuildOpenAIPlainRequest(const TChatHistory& ChatHistory, const std::string& AModel,
                               const TMessageListOptions& AOptions, TRequestBody& ABody);
-// {"model", "stream": false, "messages"} for the plain Ollama call (attachments not sent).
+// {"model", "stream": false, "messages"} for the plain Ollama call (documents as their text).
 TJson BuildOllamaPlainRequest(const TChatHistory& ChatHistory, const std::string& AModel);
 
 // "model" replies from chatbot mode travel as "assistant": these APIs reject "model".

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 
 #include "core/Endpoints.h"
 #include "core/TextUtil.h"
@@ -19,21 +20,35 @@ constexpr char kCannotParse[] = "오류: 응답을 파싱할 수 없습니다.";
 // How one provider's reply is read and its failures are worded.
 struct TReplyRules {
   const char* ReplyPath;
-  const char* ErrorPrefix;  // nullptr: no error path
+  const char*
+      ErrorPrefix;  // nullptr: the provider's reason, when it gives one, follows MissingText
   const char* MissingText;
   std::function<std::string(const std::string&)> TransportFailure;
 };
 
-std::string Exchange(const TReplyRules& ARules, const std::function<std::string()>& ASend) {
+TPlainReply Failure(std::string AText) { return {TReplyStatus::Failed, std::move(AText)}; }
+
+// What the provider said went wrong: "error.message", or an "error" that is itself a text
+// (Ollama's form).
+std::optional<std::string> ProviderReason(const TJson& ADoc) {
+  if (auto M = JsonPathText(ADoc, "error.message")) return M;
+  return JsonPathText(ADoc, "error");
+}
+
+TPlainReply Exchange(const TReplyRules& ARules, const std::function<std::string()>& ASend) {
   try {
     auto Doc = ParseJson(ASend());
-    if (!Doc) return kNoResponse;
-    if (auto Reply = JsonPathText(*Doc, ARules.ReplyPath)) return Trim(*Reply);
-    if (ARules.ErrorPrefix)
-      if (auto Err = JsonPathText(*Doc, "error.message")) return ARules.ErrorPrefix + *Err;
-    return ARules.MissingText;
+    if (!Doc) return Failure(kNoResponse);
+    if (auto Reply = JsonPathText(*Doc, ARules.ReplyPath))
+      return {TReplyStatus::Answered, Trim(*Reply)};
+    if (ARules.ErrorPrefix) {
+      if (auto Err = JsonPathText(*Doc, "error.message")) return Failure(ARules.ErrorPrefix + *Err);
+    } else if (auto Reason = ProviderReason(*Doc); Reason && !Reason->empty()) {
+      return Failure(ARules.MissingText + (" " + *Reason));
+    }
+    return Failure(ARules.MissingText);
   } catch (const std::exception& E) {
-    return ARules.TransportFailure(E.what());
+    return Failure(ARules.TransportFailure(E.what()));
   }
 }
 
@@ -44,13 +59,14 @@ const TReplyRules kOpenAIRules{"choices[0].message.content", "OpenAI 에러: ", 
 const TReplyRules kDeepseekRules{"choices[0].message.content", "Deepseek API 에러: ", kCannotParse,
                                  NetworkError};
 
-std::string CallChatCompletions(const TReplyRules& ARules, TService AService,
+TPlainReply CallChatCompletions(const TReplyRules& ARules, TService AService,
                                 const TChatHistory& ChatHistory, const std::string& APIKey,
                                 const std::string& TargetModel) {
   return Exchange(ARules, [&] {
     TRequestBody Body;
     TMessageListOptions Options;
     Options.SendReasoning = AService == TService::DeepSeek;
+    Options.TextOnly = AService == TService::DeepSeek;
     std::string Text =
         Body.Serialize(BuildOpenAIPlainRequest(ChatHistory, TargetModel, Options, Body));
     return PostJson(EndpointUrl(AService, "/v1/chat/completions"), Text,
@@ -60,7 +76,7 @@ std::string CallChatCompletions(const TReplyRules& ARules, TService AService,
 
 }  // namespace
 
-std::string CallGeminiAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
+TPlainReply CallGeminiAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
                           const std::string& TargetModel) {
   static const TReplyRules kRules{"candidates[0].content.parts[0].text", nullptr, kCannotParse,
                                   [](const std::string& D) { return "통신 에러: " + D; }};
@@ -73,17 +89,17 @@ std::string CallGeminiAPI(const TChatHistory& ChatHistory, const std::string& AP
   });
 }
 
-std::string CallOpenAIAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
+TPlainReply CallOpenAIAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
                           const std::string& TargetModel) {
   return CallChatCompletions(kOpenAIRules, TService::OpenAI, ChatHistory, APIKey, TargetModel);
 }
 
-std::string CallDeepseekAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
+TPlainReply CallDeepseekAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
                             const std::string& TargetModel) {
   return CallChatCompletions(kDeepseekRules, TService::DeepSeek, ChatHistory, APIKey, TargetModel);
 }
 
-std::string CallClaudeAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
+TPlainReply CallClaudeAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
                           const std::string& TargetModel) {
   static const TReplyRules kRules{"content[0].text", "Claude API 에러: ", kCannotParse,
                                   NetworkError};
@@ -97,7 +113,7 @@ std::string CallClaudeAPI(const TChatHistory& ChatHistory, const std::string& AP
   });
 }
 
-std::string CallOllamaAPI(const TChatHistory& ChatHistory, const std::string& OllamaURL,
+TPlainReply CallOllamaAPI(const TChatHistory& ChatHistory, const std::string& OllamaURL,
                           const std::string& TargetModel) {
   static const TReplyRules kRules{
       "message.content", nullptr, "오류: Ollama 응답에서 텍스트를 찾을 수 없습니다.",
@@ -110,8 +126,8 @@ std::string CallOllamaAPI(const TChatHistory& ChatHistory, const std::string& Ol
   });
 }
 
-std::string CallAPI(int ASelectorIndex, const TConfig& AConfig, const TChatHistory& ChatHistory) {
-  using TCall = std::string (*)(const TChatHistory&, const std::string&, const std::string&);
+TPlainReply CallAPI(int ASelectorIndex, const TConfig& AConfig, const TChatHistory& ChatHistory) {
+  using TCall = TPlainReply (*)(const TChatHistory&, const std::string&, const std::string&);
   struct TRow {
     const TSettingKey<std::string>& Key;
     const TSettingKey<std::string>& Model;

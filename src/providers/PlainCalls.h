@@ -1,5 +1,6 @@
 // Chatbot mode: one request per send with the whole conversation, one reply text back. Every
-// failure comes back as a Korean text in place of the reply; nothing is thrown.
+// failure comes back as a Korean text marked as a failure, to be shown but never stored as the
+// model's words; nothing is thrown.
 #pragma once
 
 #include <string>
@@ -9,20 +10,33 @@
 
 namespace kestrill {
 
-std::string CallGeminiAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
+enum class TReplyStatus {
+  NotSent,   // no key (URL) or no provider chosen: no request was made
+  Answered,  // Text is the model's reply, trimmed
+  Failed,    // Text says what went wrong, in Korean
+};
+
+struct TPlainReply {
+  TReplyStatus Status = TReplyStatus::NotSent;
+  std::string Text;
+
+  bool operator==(const TPlainReply&) const = default;
+};
+
+TPlainReply CallGeminiAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
                           const std::string& TargetModel);
-std::string CallOpenAIAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
+TPlainReply CallOpenAIAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
                           const std::string& TargetModel);
-std::string CallClaudeAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
+TPlainReply CallClaudeAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
                           const std::string& TargetModel);
-std::string CallDeepseekAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
+TPlainReply CallDeepseekAPI(const TChatHistory& ChatHistory, const std::string& APIKey,
                             const std::string& TargetModel);
-std::string CallOllamaAPI(const TChatHistory& ChatHistory, const std::string& OllamaURL,
+TPlainReply CallOllamaAPI(const TChatHistory& ChatHistory, const std::string& OllamaURL,
                           const std::string& TargetModel);
 
 // Picks the call for the provider selector's index (0 Gemini, 1 ChatGPT, 2 Claude,
 // 3 DeepSeek, 4 Ollama), reading its key and model from the settings now. An empty key (URL)
-// or an unknown index makes no request and returns "".
-std::string CallAPI(int ASelectorIndex, const TConfig& AConfig, const TChatHistory& ChatHistory);
+// or an unknown index makes no request (NotSent).
+TPlainReply CallAPI(int ASelectorIndex, const TConfig& AConfig, const TChatHistory& ChatHistory);
 
 }  // namespace kestrill

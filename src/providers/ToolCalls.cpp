@@ -48,6 +48,7 @@ std::string BuildChatCompletionsToolsBody(TToolsDialect ADialect, const TChatHis
   TMessageListOptions Options;
   Options.IsOllama = ADialect == TToolsDialect::Ollama;
   Options.SendReasoning = ADialect == TToolsDialect::Deepseek;
+  Options.TextOnly = ADialect != TToolsDialect::OpenAI;
   TJson Doc = TJson::object();
   Doc["model"] = TargetModel;
   if (Options.IsOllama) Doc["stream"] = false;

@@ -1,6 +1,7 @@
 #include "ProviderFixtures.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "TestEnv.h"
@@ -12,18 +13,55 @@
 
 namespace kestrill::testing {
 
+std::string MakePdf(const std::vector<std::string>& APageTexts) {
+  const std::size_t Pages = APageTexts.size();
+  std::vector<std::string> Objects;  // object N + 1 at index N
+  Objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+  std::string Kids;
+  for (std::size_t I = 0; I < Pages; ++I) Kids += std::to_string(4 + 2 * I) + " 0 R ";
+  Objects.push_back("<< /Type /Pages /Kids [" + Kids + "] /Count " + std::to_string(Pages) + " >>");
+  Objects.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+  for (std::size_t I = 0; I < Pages; ++I) {
+    Objects.push_back(
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 200] /Resources << /Font "
+        "<< /F1 3 0 R >> >> /Contents " +
+        std::to_string(5 + 2 * I) + " 0 R >>");
+    std::string Stream =
+        APageTexts[I].empty() ? "" : "BT /F1 14 Tf 20 150 Td (" + APageTexts[I] + ") Tj ET";
+    Objects.push_back("<< /Length " + std::to_string(Stream.size()) + " >>\nstream\n" + Stream +
+                      "\nendstream");
+  }
+  std::string Pdf = "%PDF-1.4\n";
+  std::vector<std::size_t> Offsets;
+  for (std::size_t I = 0; I < Objects.size(); ++I) {
+    Offsets.push_back(Pdf.size());
+    Pdf += std::to_string(I + 1) + " 0 obj\n" + Objects[I] + "\nendobj\n";
+  }
+  const std::size_t XRef = Pdf.size();
+  Pdf += "xref\n0 " + std::to_string(Objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (std::size_t Offset : Offsets) {
+    char Line[21];
+    std::snprintf(Line, sizeof(Line), "%010zu 00000 n \n", Offset);
+    Pdf += Line;
+  }
+  Pdf += "trailer\n<< /Size " + std::to_string(Objects.size() + 1) +
+         " /Root 1 0 R >>\nstartxref\n" + std::to_string(XRef) + "\n%%EOF\n";
+  return Pdf;
+}
+
 TAttachmentFiles::TAttachmentFiles() : Folder(MakeTempFolder()) {
   Png = Folder + "/a.png";
   Pdf = Folder + "/r.pdf";
   Csv = Folder + "/report.csv";
   std::string PngBytes("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
-  PdfText = "%PDF-1.4 sample";
+  const std::string PdfBytes = MakePdf({"Quarterly report", "Revenue 300 trillion"});
+  PdfText = "Quarterly report\n\nRevenue 300 trillion";
   CsvText = "종목,가격\r\n삼성전자,80500\r\n";
   WriteTestFile(Png, PngBytes);
-  WriteTestFile(Pdf, PdfText);
+  WriteTestFile(Pdf, PdfBytes);
   WriteTestFile(Csv, CsvText);
   PngBase64 = Base64Encode(PngBytes);
-  PdfBase64 = Base64Encode(PdfText);
+  PdfBase64 = Base64Encode(PdfBytes);
   CsvBase64 = Base64Encode(CsvText);
 }
 

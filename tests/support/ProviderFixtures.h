@@ -4,13 +4,18 @@
 #include <ctime>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "agent/ToolSchema.h"
 #include "core/ChatTypes.h"
 
 namespace kestrill::testing {
 
-// A PNG, a PDF and a CSV in a fresh folder, with their Base64 and text.
+// A PDF of one page per text (Helvetica, ASCII), as a writer of PDFs makes it.
+std::string MakePdf(const std::vector<std::string>& APageTexts);
+
+// A PNG, a two-page PDF and a CSV in a fresh folder, with their Base64 and text (PdfText: the
+// PDF's text as the providers that take no files get it).
 struct TAttachmentFiles {
   TAttachmentFiles();
   std::string Folder, Png, Pdf, Csv;

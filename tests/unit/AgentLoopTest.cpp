@@ -76,6 +76,11 @@ class AgentLoopTest : public ::testing::Test {
       if (It->rfind("appendChat(", 0) == 0) return *It;
     return {};
   }
+  // The message id in an appendChat script (the user's bubble is the first script of a turn).
+  static std::string ScriptIdOf(const std::string& AScript) {
+    auto Start = AScript.find('"') + 1;
+    return AScript.substr(Start, AScript.find('"', Start) - Start);
+  }
   std::string Bubble(const std::string& AText, const std::string& AId = "") {
     return "appendChat(false, " + EscapeForJS(AId) + ", \"" + EncodeForPage(AText) + "\");";
   }
@@ -198,15 +203,16 @@ TEST_F(AgentLoopTest, EveryEndingGivesTheButtonBackAndSaysWhy) {
     int Index;
     std::string Body;
     std::string Bubble;  // "" when no bubble is expected
+    bool Answered;       // false: the question got nothing and leaves the conversation
   };
   const TCase Cases[] = {
       {"provider error body", 1, R"({"error":{"message":"Incorrect API key provided"}})",
-       "OpenAI 에러: Incorrect API key provided"},
+       "OpenAI 에러: Incorrect API key provided", false},
       {"parser error mid-turn", 1,
        R"({"choices":[{"message":{"tool_calls":[{"function":{"name":"x","arguments":"{}"}}]}}]})",
-       "응답을 처리할 수 없습니다: 응답에 필수 항목 'id'이(가) 없습니다."},
-      {"no text, no calls", 1, R"({"choices":[{"message":{"content":"  "}}]})", ""},
-      {"no provider selected", 7, "", "응답값이 비어있습니다."},
+       "응답을 처리할 수 없습니다: 응답에 필수 항목 'id'이(가) 없습니다.", false},
+      {"no text, no calls", 1, R"({"choices":[{"message":{"content":"  "}}]})", "", true},
+      {"no provider selected", 7, "", "응답값이 비어있습니다.", false},
   };
   for (const TCase& C : Cases) {
     SCOPED_TRACE(C.Name);
@@ -217,25 +223,37 @@ TEST_F(AgentLoopTest, EveryEndingGivesTheButtonBackAndSaysWhy) {
     if (!C.Body.empty()) Provider.Enqueue({200, C.Body});
     Turn("q");
     EXPECT_TRUE(Controls.Send);
-    EXPECT_EQ(Roles(), std::vector<std::string>{"user"});
-    ASSERT_GE(View.Scripts.size(), 2u);
-    if (C.Bubble.empty()) {
-      EXPECT_EQ(View.Scripts.back(), "removeLoading();");
+    std::vector<std::string> Tail{"removeLoading();"};
+    if (!C.Bubble.empty()) Tail.push_back(Bubble(C.Bubble));
+    if (C.Answered) {
+      EXPECT_EQ(Roles(), std::vector<std::string>{"user"});
     } else {
-      EXPECT_EQ(View.Scripts[View.Scripts.size() - 2], "removeLoading();");
-      EXPECT_EQ(View.Scripts.back(), Bubble(C.Bubble));
+      EXPECT_EQ(Roles(), std::vector<std::string>{});
+      const std::string PromptId = ScriptIdOf(View.Scripts.front());
+      Tail.insert(Tail.begin(), "markNotSent(" + EscapeForJS(PromptId) + ");");
     }
+    ASSERT_GE(View.Scripts.size(), Tail.size());
+    EXPECT_EQ(std::vector<std::string>(View.Scripts.end() - Tail.size(), View.Scripts.end()), Tail);
   }
 }
 
-TEST_F(AgentLoopTest, MissingKeyIsAMessageBox) {
+TEST_F(AgentLoopTest, MissingKeyIsAMessageBoxAndTheQuestionIsNotKept) {
   Config.Write(keys::ClaudeKey, "");
   Controls.Provider = 2;
   Turn("q");
+  const std::string PromptId = ScriptIdOf(View.Scripts.front());
   EXPECT_EQ(Dialogs.Alarms, std::vector<std::string>{"Claude API 키 값을 설정하지 않았습니다."});
-  EXPECT_EQ(View.Scripts.back(), "removeLoading();");
+  EXPECT_EQ(std::vector<std::string>(View.Scripts.end() - 2, View.Scripts.end()),
+            (std::vector<std::string>{"markNotSent(" + EscapeForJS(PromptId) + ");",
+                                      "removeLoading();"}));
   EXPECT_EQ(Provider.RequestCount(), 0u);
-  EXPECT_EQ(Roles(), std::vector<std::string>{"user"});  // the prompt stays
+  EXPECT_TRUE(Roles().empty());  // the next question is not sent after an unanswered one
+
+  Config.Write(keys::ClaudeKey, "key");
+  Provider.Enqueue({200, R"({"content":[{"type":"text","text":"답"}]})"});
+  Turn("q2");
+  EXPECT_EQ(Roles(), (std::vector<std::string>{"user", "assistant"}));
+  EXPECT_EQ(Controller->ChatHistory()[0].Text, "q2");
 }
 
 TEST_F(AgentLoopTest, AFailingToolEndsTheTurnCleanly) {

@@ -7,7 +7,9 @@
 #include "FakeShell.h"
 #include "RecordingView.h"
 #include "TestEnv.h"
+#include "core/JsonPath.h"
 #include "engine/ChatController.h"
+#include "view/PageText.h"
 
 using namespace kestrill;
 using namespace kestrill::testing;
@@ -97,17 +99,89 @@ TEST_F(ChatControllerTest, BlankPromptIsIgnored) {
   EXPECT_TRUE(Controller.ChatHistory().empty());
 }
 
-TEST_F(ChatControllerTest, NoReplyTakesThePromptBackAndKeepsTheState) {
-  Config.Write(keys::OpenAIKey, "");
-  Controller.SetChatFileState(cfsOpen);
-  Send("hi");
-  View.Scripts.clear();
+TEST_F(ChatControllerTest, NoReplyTakesThePromptBackMarksItAndKeepsTheState) {
+  // Chatbot and agent mode alike: a question nothing could be sent for leaves the conversation,
+  // and its bubble says so.
+  for (int Mode : {0, 1}) {
+    SCOPED_TRACE(Mode);
+    Controller.NewChat();
+    Controller.ChatWebBrowserDidFinishLoad();
+    Config.Write(keys::OpenAIKey, "");
+    Controls.Mode = Mode;
+    Controls.Provider = 1;
+    Controller.SetChatFileState(cfsOpen);
+    Send("hi");
+    const std::string Id = Controller.ChatHistory()[0].MsgID;
+    View.Scripts.clear();
+    while (!Controls.Send) ASSERT_TRUE(Queue.RunNext());
+    EXPECT_TRUE(Controller.ChatHistory().empty());
+    const std::string Mark = "markNotSent(\"" + Id + "\");";
+    const TScripts Expected =
+        Mode == 0 ? TScripts{"removeLoading();", Mark} : TScripts{Mark, "removeLoading();"};
+    EXPECT_EQ(View.Scripts, Expected);
+    if (Mode == 0) {
+      EXPECT_EQ(Controller.ChatFileState(), cfsOpen);
+    }
+    EXPECT_EQ(Server.RequestCount(), 0u);
+  }
+  EXPECT_EQ(Dialogs.Alarms,
+            TScripts{"OpenAI API 키 값을 설정하지 않았습니다."});  // agent mode says why
+}
+
+TEST_F(ChatControllerTest, AFailureIsShownButNeverStoredAsTheModelsWords) {
+  const std::pair<TCannedResponse, std::string> Cases[] = {
+      {{401, R"({"error":{"message":"Incorrect API key"}})"}, "OpenAI 에러: Incorrect API key"},
+      {{502, "<html>Bad Gateway</html>", "text/html"}, "오류: 응답을 받지 못했습니다."},
+      {{200, R"({"choices":[]})"}, "오류: 응답을 파싱할 수 없습니다."},
+  };
+  for (const auto& [Response, Text] : Cases) {
+    SCOPED_TRACE(Text);
+    Controller.NewChat();
+    Controller.ChatWebBrowserDidFinishLoad();
+    Controller.SetChatFileState(cfsOpen);
+    Server.Enqueue(Response);
+    Send("질문");
+    const std::string Id = Controller.ChatHistory()[0].MsgID;
+    View.Scripts.clear();
+    ASSERT_TRUE(Queue.RunNext());
+    EXPECT_TRUE(Controller.ChatHistory().empty());
+    EXPECT_EQ(View.Scripts, (TScripts{"removeLoading();",
+                                      "appendChat(false, \"\", \"" + EncodeForPage(Text) + "\");",
+                                      "markNotSent(\"" + Id + "\");"}));
+    EXPECT_TRUE(Controls.Send);
+    EXPECT_EQ(Controller.ChatFileState(), cfsOpen);
+  }
+  // The next question goes alone: no failed question and no error text is sent as the chat.
+  Send("다시");
   ASSERT_TRUE(Queue.RunNext());
-  EXPECT_TRUE(Controller.ChatHistory().empty());
-  EXPECT_EQ(View.Scripts, (TScripts{"removeLoading();"}));
-  EXPECT_TRUE(Controls.Send);
-  EXPECT_EQ(Controller.ChatFileState(), cfsOpen);
-  EXPECT_EQ(Server.RequestCount(), 0u);
+  EXPECT_EQ(TJson::parse(Server.LastRequest().Body)["messages"],
+            TJson::parse(R"([{"role":"user","content":"다시"}])"));
+  ASSERT_EQ(Controller.ChatHistory().size(), 2u);
+  EXPECT_EQ(Controller.ChatHistory()[1].Text, "답변입니다");
+}
+
+TEST_F(ChatControllerTest, AFileThatIsNotTextIsRefusedAtAttachTime) {
+  WriteTestFile(Dir + "/data.bin", std::string("\x7F"
+                                               "ELF\x02\x01\x01\0\0\0",
+                                               10));
+  WriteTestFile(Dir + "/notes.md", "# 메모\r\n목표가 90,000원\r\n");
+  EXPECT_FALSE(Controller.AttachFile(Dir + "/data.bin"));
+  EXPECT_EQ(Controller.AttachedFilePath(), "");
+  EXPECT_EQ(
+      Dialogs.Alarms,
+      TScripts{"이 파일은 첨부할 수 없습니다: data.bin\r\n이미지(JPG, PNG, WEBP), PDF, 텍스트 "
+               "파일(TXT, CSV, MD 등)만 보낼 수 있습니다."});
+  EXPECT_TRUE(Controller.AttachFile(Dir + "/notes.md"));  // any text goes, whatever its name
+  EXPECT_EQ(Controller.AttachedFilePath(), Dir + "/notes.md");
+
+  // One that got past the attach command is held back at the send; the question still goes.
+  Controller.SetAttachedFilePath(Dir + "/data.bin");
+  Send("요약");
+  EXPECT_EQ(Controller.ChatHistory()[0].AttachedFilePath, "");
+  EXPECT_EQ(Controller.ChatHistory()[0].ImageBase64, "");
+  EXPECT_EQ(Dialogs.Alarms.size(), 2u);
+  ASSERT_TRUE(Queue.RunNext());
+  EXPECT_EQ(TJson::parse(Server.LastRequest().Body)["messages"][0]["content"], "요약");
 }
 
 TEST_F(ChatControllerTest, AttachmentGoesWithOnePromptOnly) {
@@ -165,7 +239,9 @@ TEST_F(ChatControllerTest, AgentSendMarksAnOpenChatModifiedAtOnce) {
 TEST_F(ChatControllerTest, NoModeSelectedEndsTheTurnAtOnce) {
   Controls.Mode = -1;
   TScripts Sent = Send("hi");
-  EXPECT_EQ(Sent.back(), "removeLoading();");
+  ASSERT_GE(Sent.size(), 2u);
+  EXPECT_EQ(Sent[Sent.size() - 2], "removeLoading();");
+  EXPECT_EQ(Sent.back().rfind("markNotSent(", 0), 0u);
   EXPECT_TRUE(Controls.Send);
   EXPECT_TRUE(Controller.ChatHistory().empty());
 }

@@ -300,11 +300,70 @@ TEST(Cli, OneChatbotTurnPerProvider) {
     EXPECT_NE(Server.LastRequest().Body.find("삼성전자 주가는?"), std::string::npos);
   }
 
-  // A provider error is the reply text the user gets; it is still a reply.
+  // A failure is no reply: its text goes to standard error and the exit status says so.
   Server.SetDefault({401, R"({"error":{"message":"Incorrect API key"}})"});
   TRun R = RunCli(Home, Server.BaseUrl(), "--provider chatgpt hi");
-  EXPECT_EQ(R.Status, 0);
-  EXPECT_EQ(R.Out, "OpenAI 에러: Incorrect API key\n");
+  EXPECT_EQ(R.Status, 1);
+  EXPECT_EQ(R.Out, "");
+  EXPECT_EQ(R.Err, "OpenAI 에러: Incorrect API key\n");
+}
+
+TEST(Cli, GeminiAsksForTwoToolsInOneReplyAndGetsBothAnswersInOneTurn) {
+  std::string Home = MakeTempFolder();
+  std::filesystem::create_directories(Home + "/Documents/Kestrill");
+  TConfig Config(Home + "/Documents/Kestrill/Kestrill.Ini");
+  Config.Write(keys::GeminiKey, "key");
+  TFakeHttpServer Server;
+  Server.SetRoute(
+      "/v8/finance/chart/005930.KS",
+      {200,
+       R"({"chart":{"result":[{"meta":{"symbol":"005930.KS","regularMarketPrice":80500}}]}})"});
+  Server.SetRoute(
+      "/v8/finance/chart/000660.KS",
+      {200,
+       R"({"chart":{"result":[{"meta":{"symbol":"000660.KS","regularMarketPrice":182000}}]}})"});
+  const std::string Parts =
+      R"([{"functionCall":{"name":"get_yahoo_price","args":{"ticker":"005930.KS"},"id":"c1"},"thoughtSignature":"c2ln"},)"
+      R"({"functionCall":{"name":"get_yahoo_price","args":{"ticker":"000660.KS"},"id":"c2"}}])";
+  Server.Enqueue({200, R"({"candidates":[{"content":{"role":"model","parts":)" + Parts + "}}]}"});
+  Server.Enqueue(
+      {200,
+       R"({"candidates":[{"content":{"parts":[{"text":"삼성전자 80,500원, SK하이닉스 182,000원"}]}}]})"});
+  TRun R = RunCli(Home, Server.BaseUrl(), "--mode agent --provider gemini 두 종목 주가?");
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out, "삼성전자 80,500원, SK하이닉스 182,000원\n");
+
+  std::vector<TRecordedRequest> Asked;
+  for (const TRecordedRequest& Q : Server.Requests())
+    if (Q.Path == "/v1beta/models/gemini-3.1-pro-preview:generateContent") Asked.push_back(Q);
+  ASSERT_EQ(Asked.size(), 2u);
+  const TJson Contents = TJson::parse(Asked[1].Body)["contents"];
+  ASSERT_EQ(Contents.size(), 3u) << Contents.dump();
+  EXPECT_EQ(Contents[0], TJson::parse(R"({"role":"user","parts":[{"text":"두 종목 주가?"}]})"));
+  // One model turn with the reply's own parts, one user turn with both responses in order.
+  EXPECT_EQ(Contents[1], (TJson{{"role", "model"}, {"parts", TJson::parse(Parts)}}));
+  EXPECT_EQ(Contents[2]["role"], "user");
+  const TJson& Responses = Contents[2]["parts"];
+  ASSERT_EQ(Responses.size(), 2u);
+  const char* const Tickers[] = {"005930.KS", "000660.KS"};
+  for (std::size_t I = 0; I < 2; ++I) {
+    const TJson& F = Responses[I]["functionResponse"];
+    EXPECT_EQ(F["name"], "get_yahoo_price");
+    EXPECT_EQ(F["id"], I == 0 ? "c1" : "c2");
+    EXPECT_NE(F["response"]["result"].get<std::string>().find(Tickers[I]), std::string::npos)
+        << F.dump();
+  }
+}
+
+TEST(Cli, AFileThatIsNotTextIsNotSent) {
+  const std::string Home = HomeForChatGpt();
+  WriteTestFile(Home + "/data.bin", std::string("PK\x03\x04\0\0\x01\x02", 8));
+  TFakeHttpServer Server;
+  TRun R =
+      RunCli(Home, Server.BaseUrl(), "--provider chatgpt --attach '" + Home + "/data.bin' 요약");
+  EXPECT_EQ(R.Status, 2);
+  EXPECT_NE(R.Err.find("이 파일은 첨부할 수 없습니다: data.bin"), std::string::npos) << R.Err;
+  EXPECT_EQ(Server.RequestCount(), 0u);
 }
 
 TEST(Cli, AgentTurnWithToolsAndACommandPolicy) {

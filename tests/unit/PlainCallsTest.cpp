@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 #include "FakeHttpServer.h"
@@ -13,9 +14,16 @@
 using namespace kestrill;
 using namespace kestrill::testing;
 
+namespace kestrill {
+void PrintTo(const TPlainReply& R, std::ostream* AOut) {
+  static const char* const kStatus[] = {"NotSent", "Answered", "Failed"};
+  *AOut << kStatus[static_cast<int>(R.Status)] << " \"" << R.Text << "\"";
+}
+}  // namespace kestrill
+
 namespace {
 
-using TPlainCall = std::string (*)(const TChatHistory&, const std::string&, const std::string&);
+using TPlainCall = TPlainReply (*)(const TChatHistory&, const std::string&, const std::string&);
 
 struct TProvider {
   const char* Name;
@@ -25,7 +33,7 @@ struct TProvider {
   const char* Query;
   THttpHeaders Headers;
   const char* ReplyBody;  // holds the reply " 답변 \n"
-  const char* ErrorText;  // for {"error":{"message":"bad key"}}
+  const char* ErrorText;  // for {"error":{"message":"bad key"}}, a failure
   const char* MissingText;
   const char* TransportPrefix;
 };
@@ -38,7 +46,7 @@ const TProvider kProviders[] = {
      "key=K-1",
      {{"content-type", "application/json"}},
      R"({"candidates":[{"content":{"parts":[{"text":" 답변 \n"},{"text":"ignored"}]}}]})",
-     "오류: 응답을 파싱할 수 없습니다.",
+     "오류: 응답을 파싱할 수 없습니다. bad key",
      "오류: 응답을 파싱할 수 없습니다.",
      "통신 에러: "},
     {"openai",
@@ -80,13 +88,16 @@ const TProvider kProviders[] = {
      "",
      {},
      R"({"message":{"role":"assistant","content":" 답변 \n"}})",
-     "오류: Ollama 응답에서 텍스트를 찾을 수 없습니다.",
+     "오류: Ollama 응답에서 텍스트를 찾을 수 없습니다. bad key",
      "오류: Ollama 응답에서 텍스트를 찾을 수 없습니다.",
      "Ollama 통신 에러: "},
 };
 
+TPlainReply Answer(const char* AText) { return {TReplyStatus::Answered, AText}; }
+TPlainReply Failure(const std::string& AText) { return {TReplyStatus::Failed, AText}; }
+
 // Points the provider at ABaseUrl and calls it with key "K-1" and model "gemini-x" etc.
-std::string CallAt(const TProvider& P, const std::string& ABaseUrl, const TChatHistory& H) {
+TPlainReply CallAt(const TProvider& P, const std::string& ABaseUrl, const TChatHistory& H) {
   if (P.EnvVar) {
     setenv(P.EnvVar, ABaseUrl.c_str(), 1);
     return P.Call(H, "K-1", "gemini-x");
@@ -105,7 +116,7 @@ TEST(PlainCalls, RequestLineAndHeadersAndEveryOutcome) {
     Server.Enqueue({401, R"({"error":{"message":"bad key"}})"});
     Server.Enqueue({502, "<html><body>Bad Gateway</body></html>", "text/html"});
     Server.Enqueue({200, R"({"unexpected":true})"});
-    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), "답변");
+    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), Answer("답변"));
     TRecordedRequest R = Server.LastRequest();
     EXPECT_EQ(R.Method, "POST");
     EXPECT_EQ(R.Path, P.Path);
@@ -113,27 +124,36 @@ TEST(PlainCalls, RequestLineAndHeadersAndEveryOutcome) {
     for (const auto& [Name, Value] : P.Headers) EXPECT_EQ(R.Header(Name), Value) << Name;
     EXPECT_EQ(R.Body.substr(0, 3) == "\xEF\xBB\xBF", false);
 
-    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), P.ErrorText);
-    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), "오류: 응답을 받지 못했습니다.");
-    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), P.MissingText);
+    // Every other outcome is a failure: shown, never taken for the model's words.
+    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), Failure(P.ErrorText));
+    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), Failure("오류: 응답을 받지 못했습니다."));
+    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), Failure(P.MissingText));
 
-    std::string Refused = CallAt(P, "http://127.0.0.1:" + std::to_string(UnusedLocalPort()), H);
-    EXPECT_EQ(Refused.rfind(P.TransportPrefix, 0), 0u) << Refused;
-    EXPECT_GT(Refused.size(), std::string(P.TransportPrefix).size());
+    TPlainReply Refused = CallAt(P, "http://127.0.0.1:" + std::to_string(UnusedLocalPort()), H);
+    EXPECT_EQ(Refused.Status, TReplyStatus::Failed);
+    EXPECT_EQ(Refused.Text.rfind(P.TransportPrefix, 0), 0u) << Refused.Text;
+    EXPECT_GT(Refused.Text.size(), std::string(P.TransportPrefix).size());
     if (P.EnvVar) unsetenv(P.EnvVar);
   }
   std::string Ollama =
-      CallOllamaAPI(H, "http://127.0.0.1:" + std::to_string(UnusedLocalPort()), "m");
+      CallOllamaAPI(H, "http://127.0.0.1:" + std::to_string(UnusedLocalPort()), "m").Text;
   const std::string Hint = "\r\nOllama가 실행 중인지 확인하세요.";
   ASSERT_GT(Ollama.size(), Hint.size());
   EXPECT_EQ(Ollama.substr(Ollama.size() - Hint.size()), Hint);
+
+  // Ollama's own error form is a text.
+  TFakeHttpServer Server;
+  Server.SetDefault({404, R"({"error":"model \"m\" not found, try pulling it first"})"});
+  EXPECT_EQ(CallOllamaAPI(H, Server.BaseUrl() + "/api/chat", "m"),
+            Failure("오류: Ollama 응답에서 텍스트를 찾을 수 없습니다. model \"m\" not found, try "
+                    "pulling it first"));
 }
 
 TEST(PlainCalls, TimeOutIsATransportFailure) {
   SetProviderTimeouts(std::chrono::milliseconds(60000), std::chrono::milliseconds(1000));
   TSilentListener Silent;
   setenv("KESTRILL_OPENAI_URL", Silent.BaseUrl().c_str(), 1);
-  std::string R = CallOpenAIAPI({CreateChatMessage("user", "x")}, "k", "m");
+  std::string R = CallOpenAIAPI({CreateChatMessage("user", "x")}, "k", "m").Text;
   unsetenv("KESTRILL_OPENAI_URL");
   SetProviderTimeouts(std::chrono::milliseconds(60000), std::chrono::milliseconds(300000));
   EXPECT_EQ(R.rfind("네트워크 통신 에러: ", 0), 0u) << R;
@@ -143,14 +163,15 @@ TEST(PlainCalls, TimeOutIsATransportFailure) {
 TEST(PlainCalls, AttachmentsReachEachProviderInItsOwnForm) {
   TAttachmentFiles F;
   TChatHistory H = AttachmentConversation(F);
+  // Requests are built from the bytes read at send time: the files may be gone since.
+  std::filesystem::remove_all(F.Folder);
   auto V = StandardValues(F);
-  const std::string OpenAI = ExpectedBody(R"({"model":"gemini-x","messages":[
-    {"role":"user","content":[{"type":"text","text":"see"},{"type":"image_url","image_url":{"url":"data:image/jpeg;base64,$PNG"}}]},
-    {"role":"assistant","content":"  보았습니다  "},
-    {"role":"user","content":[{"type":"text","text":""},{"type":"text","text":"=== [첨부문서: r.pdf] ===\r\n$PDFTEXT\r\n"}]},
-    {"role":"user","content":[{"type":"text","text":"표 요약"},{"type":"text","text":"=== [첨부문서: report.csv] ===\r\n$CSVTEXT\r\n"}]}]})",
-                                          V);
+  V["$NOIMG"] =
+      "=== [첨부 이미지: a.png] ===\r\n(이 모델에는 이미지를 보낼 수 없어 빠졌습니다.)\r\n";
+  V["$PDFBLOCK"] = "=== [첨부문서: r.pdf] ===\r\n" + F.PdfText + "\r\n";
+  V["$CSVBLOCK"] = "=== [첨부문서: report.csv] ===\r\n" + F.CsvText + "\r\n";
   const std::string Expected[] = {
+      // Gemini reads images, PDFs and text files itself.
       ExpectedBody(R"({"contents":[
         {"role":"user","parts":[{"text":"see"},{"inline_data":{"mime_type":"image/png","data":"$PNG"}}]},
         {"role":"model","parts":[{"text":"  보았습니다  "}]},
@@ -158,24 +179,37 @@ TEST(PlainCalls, AttachmentsReachEachProviderInItsOwnForm) {
         {"role":"user","parts":[{"text":"표 요약"},{"inline_data":{"mime_type":"text/csv","data":"$CSV"}}]}],
         "tools":[{"googleSearch":{}}]})",
                    V),
-      OpenAI,
-      OpenAI,
+      // OpenAI: an image URL, a PDF as a file part, other documents as their text.
+      ExpectedBody(R"({"model":"gemini-x","messages":[
+        {"role":"user","content":[{"type":"text","text":"see"},{"type":"image_url","image_url":{"url":"data:image/jpeg;base64,$PNG"}}]},
+        {"role":"assistant","content":"  보았습니다  "},
+        {"role":"user","content":[{"type":"text","text":""},{"type":"file","file":{"filename":"r.pdf","file_data":"data:application/pdf;base64,$PDF"}}]},
+        {"role":"user","content":[{"type":"text","text":"표 요약"},{"type":"text","text":"$CSVBLOCK"}]}]})",
+                   V),
+      // DeepSeek takes text parts only: the PDF's text, and a word about the image.
+      ExpectedBody(R"({"model":"gemini-x","messages":[
+        {"role":"user","content":[{"type":"text","text":"see"},{"type":"text","text":"$NOIMG"}]},
+        {"role":"assistant","content":"  보았습니다  "},
+        {"role":"user","content":[{"type":"text","text":""},{"type":"text","text":"$PDFBLOCK"}]},
+        {"role":"user","content":[{"type":"text","text":"표 요약"},{"type":"text","text":"$CSVBLOCK"}]}]})",
+                   V),
       ExpectedBody(R"({"model":"gemini-x","max_tokens":4096,"messages":[
         {"role":"user","content":[{"type":"image","source":{"type":"base64","media_type":"image/png","data":"$PNG"}},{"type":"text","text":"see"}]},
         {"role":"assistant","content":"  보았습니다  "},
-        {"role":"user","content":[{"type":"text","text":"=== [첨부문서: r.pdf] ===\r\n$PDFTEXT\r\n"}]},
-        {"role":"user","content":[{"type":"text","text":"=== [첨부문서: report.csv] ===\r\n$CSVTEXT\r\n"},{"type":"text","text":"표 요약"}]}]})",
+        {"role":"user","content":[{"type":"document","source":{"type":"base64","media_type":"application/pdf","data":"$PDF"}}]},
+        {"role":"user","content":[{"type":"text","text":"$CSVBLOCK"},{"type":"text","text":"표 요약"}]}]})",
                    V),
+      // Ollama: one string per message.
       ExpectedBody(R"({"model":"gemini-x","stream":false,"messages":[
-        {"role":"user","content":"see"},{"role":"assistant","content":"  보았습니다  "},
-        {"role":"user","content":""},{"role":"user","content":"표 요약"}]})",
+        {"role":"user","content":"see\r\n\r\n$NOIMG"},{"role":"assistant","content":"  보았습니다  "},
+        {"role":"user","content":"$PDFBLOCK"},{"role":"user","content":"표 요약\r\n\r\n$CSVBLOCK"}]})",
                    V),
   };
   for (std::size_t I = 0; I < std::size(kProviders); ++I) {
     SCOPED_TRACE(kProviders[I].Name);
     TFakeHttpServer Server;
     Server.SetDefault({200, kProviders[I].ReplyBody});
-    EXPECT_EQ(CallAt(kProviders[I], Server.BaseUrl(), H), "답변");
+    EXPECT_EQ(CallAt(kProviders[I], Server.BaseUrl(), H), Answer("답변"));
     EXPECT_EQ(Server.LastRequest().Body, Expected[I]);
     if (kProviders[I].EnvVar) unsetenv(kProviders[I].EnvVar);
   }
@@ -196,14 +230,14 @@ TEST(PlainCalls, ChatbotAfterAnAgentRunSendsRolesTheApisAccept) {
     for (const auto& E : AList) Out.push_back(E["role"]);
     return Out;
   };
-  EXPECT_EQ(CallClaudeAPI(H, "k", "claude-x"), "ok");
+  EXPECT_EQ(CallClaudeAPI(H, "k", "claude-x"), Answer("ok"));
   auto Claude = TJson::parse(Server.LastRequest().Body)["messages"];
   EXPECT_EQ(Roles(Claude),
             (std::vector<std::string>{"user", "assistant", "user", "assistant", "user", "user"}));
   EXPECT_EQ(Claude[4]["content"], R"({"price": 80500})");
   EXPECT_EQ(Claude[5]["content"], "재무 정보");
 
-  EXPECT_EQ(CallGeminiAPI(H, "k", "gemini-x"), "ok");
+  EXPECT_EQ(CallGeminiAPI(H, "k", "gemini-x"), Answer("ok"));
   auto Gemini = TJson::parse(Server.LastRequest().Body)["contents"];
   EXPECT_EQ(Roles(Gemini),
             (std::vector<std::string>{"user", "model", "user", "model", "user", "user"}));
@@ -224,23 +258,24 @@ TEST(CallAPI, PicksTheProviderAndItsSettings) {
   setenv("KESTRILL_ANTHROPIC_URL", Server.BaseUrl().c_str(), 1);
 
   // Empty keys and an unknown index make no request at all.
-  for (int Index : {0, 1, 2, 3, 4, 5, -1}) EXPECT_EQ(CallAPI(Index, Config, H), "") << Index;
+  for (int Index : {0, 1, 2, 3, 4, 5, -1})
+    EXPECT_EQ(CallAPI(Index, Config, H), TPlainReply{}) << Index;  // not sent
   EXPECT_EQ(Server.RequestCount(), 0u);
 
   Config.Write(keys::OpenAIKey, "sk-1");
-  EXPECT_EQ(CallAPI(1, Config, H), "openai");
+  EXPECT_EQ(CallAPI(1, Config, H), Answer("openai"));
   EXPECT_EQ(TJson::parse(Server.LastRequest().Body)["model"], "gpt-5-nano");
   EXPECT_EQ(Server.LastRequest().Header("authorization"), "Bearer sk-1");
 
   Config.Write(keys::ClaudeKey, "ck");
-  EXPECT_EQ(CallAPI(2, Config, H), "claude");
+  EXPECT_EQ(CallAPI(2, Config, H), Answer("claude"));
   EXPECT_EQ(TJson::parse(Server.LastRequest().Body)["model"], "claude-sonnet-4-6");
   Config.Write(keys::ClaudeModel, "claude-opus-x");  // read again at every call
   CallAPI(2, Config, H);
   EXPECT_EQ(TJson::parse(Server.LastRequest().Body)["model"], "claude-opus-x");
 
   Config.Write(keys::OllamaURL, Server.BaseUrl() + "/api/chat");
-  EXPECT_EQ(CallAPI(4, Config, H), "ollama");
+  EXPECT_EQ(CallAPI(4, Config, H), Answer("ollama"));
   EXPECT_EQ(Server.LastRequest().Path, "/api/chat");
   EXPECT_EQ(TJson::parse(Server.LastRequest().Body)["model"], "gemma4:26b");
   unsetenv("KESTRILL_OPENAI_URL");

@@ -27,8 +27,12 @@ std::string ChatCompletionsTemplate(bool AOllama, bool AReasoning) {
   T += R"("messages":[
     {"role":"user","content":"$INSTR"},{"role":"user","content":"$DATE"},
     {"role":"user","content":"삼성전자 주가?"},{"role":"assistant","content":"이전 답변"},
-    {"role":"user","content":[{"type":"text","text":"지금은?"},{"type":"text","text":"=== [첨부문서: report.csv] ===\r\n$CSVTEXT\r\n"}]},
-    {"role":"assistant","content":"조회하겠습니다."},
+    {"role":"user","content":)";
+  T +=
+      AOllama
+          ? R"("지금은?\r\n\r\n=== [첨부문서: report.csv] ===\r\n$CSVTEXT\r\n"},)"
+          : R"([{"type":"text","text":"지금은?"},{"type":"text","text":"=== [첨부문서: report.csv] ===\r\n$CSVTEXT\r\n"}]},)";
+  T += R"({"role":"assistant","content":"조회하겠습니다."},
     {"role":"assistant",)";
   if (AReasoning) T += R"("reasoning_content":"생각",)";
   T +=
@@ -38,9 +42,9 @@ std::string ChatCompletionsTemplate(bool AOllama, bool AReasoning) {
   T += R"({"role":"tool","tool_call_id":"call_1","content":"{\"price\": 80500}"},)";
   T +=
       AOllama
-          ? R"({"role":"assistant","tool_calls":[{"id":"","type":"function","function":{"name":"get_financials"}}]},)"
-          : R"({"role":"assistant","tool_calls":[{"id":"","type":"function","function":{"name":"get_financials","arguments":"not json"}}]},)";
-  T += R"({"role":"tool","tool_call_id":"","content":"재무 정보"}],"tools":)";
+          ? R"({"role":"assistant","tool_calls":[{"id":"$ID2","type":"function","function":{"name":"get_financials"}}]},)"
+          : R"({"role":"assistant","tool_calls":[{"id":"$ID2","type":"function","function":{"name":"get_financials","arguments":"not json"}}]},)";
+  T += R"({"role":"tool","tool_call_id":"$ID2","content":"재무 정보"}],"tools":)";
   T += kOpenAITools;
   T += R"(,"tool_choice":"auto")";
   if (AOllama) T += R"(,"temperature":0)";
@@ -54,9 +58,8 @@ const char* kGeminiTemplate =
   {"role":"user","parts":[{"text":"지금은?"},{"inline_data":{"mime_type":"text/csv","data":"$CSV"}}]},
   {"role":"model","parts":[{"text":"조회하겠습니다."}]},
   {"role":"model","parts":$PARTS},
-  {"role":"user","parts":[{"functionResponse":{"name":"get_yahoo_price","response":{"result":"{\"price\": 80500}"},"id":"call_1"}}]},
-  {"role":"model","parts":$PARTS},
-  {"role":"user","parts":[{"functionResponse":{"name":"get_financials","response":{"result":"재무 정보"}}}]}],
+  {"role":"user","parts":[{"functionResponse":{"name":"get_yahoo_price","response":{"result":"{\"price\": 80500}"},"id":"call_1"}},
+                          {"functionResponse":{"name":"get_financials","response":{"result":"재무 정보"}}}]}],
   "tools":[{"function_declarations":[{"name":"get_yahoo_price","description":"야후 파이낸스 현재가","parameters":{"type":"object","properties":{"ticker":{"type":"string","description":"티커"},"days":{"type":"integer","description":"기간"}},"required":["ticker"]}}]},{"googleSearch":{}}],
   "tool_config":{"include_server_side_tool_invocations":true}})";
 
@@ -67,8 +70,8 @@ const char* kClaudeTemplate = R"({"model":"m","max_tokens":4096,"messages":[
   {"role":"assistant","content":"조회하겠습니다."},
   {"role":"assistant","content":[{"type":"tool_use","id":"call_1","name":"get_yahoo_price","input":{"ticker":"005930.KS"}}]},
   {"role":"user","content":[{"type":"tool_result","tool_use_id":"call_1","content":"{\"price\": 80500}"}]},
-  {"role":"assistant","content":[{"type":"tool_use","id":"","name":"get_financials","input":{}}]},
-  {"role":"user","content":[{"type":"tool_result","tool_use_id":"","content":"재무 정보"}]}],
+  {"role":"assistant","content":[{"type":"tool_use","id":"$ID2","name":"get_financials","input":{}}]},
+  {"role":"user","content":[{"type":"tool_result","tool_use_id":"$ID2","content":"재무 정보"}]}],
   "tools":[{"name":"get_yahoo_price","description":"야후 파이낸스 현재가","input_schema":{"type":"object","properties":{"ticker":{"type":"string","description":"티커"},"days":{"type":"integer","description":"기간"}},"required":["ticker"]}}],
   "tool_choice":{"type":"auto"}})";
 
@@ -84,6 +87,12 @@ std::string Splice(std::string ATemplate, const std::string& AName, const std::s
   return ATemplate;
 }
 
+// The hexadecimal digits of a MsgID.
+std::string Hex(std::string AId) {
+  std::erase(AId, '-');
+  return AId;
+}
+
 class ToolCallsTest : public ::testing::Test {
  protected:
   TAttachmentFiles Files;
@@ -93,6 +102,8 @@ class ToolCallsTest : public ::testing::Test {
   TFakeHttpServer Server;
 
   void SetUp() override {
+    // The second call came without an id: one is made from its request message.
+    Values["$ID2"] = "call_" + Hex(History[6].MsgID);
     AddSampleTools(Tools);
     for (const char* Var : {"KESTRILL_OPENAI_URL", "KESTRILL_DEEPSEEK_URL", "KESTRILL_GEMINI_URL",
                             "KESTRILL_ANTHROPIC_URL"})
@@ -159,6 +170,8 @@ TEST_F(ToolCallsTest, EachProviderGetsTheAgentRunInItsShape) {
         {"content-type", "application/json"}},
        ExpectedBody(kClaudeTemplate, Values)},
   };
+  // Attachments travel as the bytes read when they were sent: the files may be gone since.
+  std::filesystem::remove_all(Files.Folder);
   for (const TCase& C : Cases) {
     SCOPED_TRACE(C.Name);
     // Error statuses come back untouched, like any body.
@@ -191,16 +204,9 @@ TEST_F(ToolCallsTest, FailuresBecomeAnErrorObjectThatIsValidJson) {
   // Quotes, backslashes and line breaks in a description are escaped.
   EXPECT_EQ(FailureObject("bad \"quote\" \\ \r\n"), R"({"error": "bad \"quote\" \\ \r\n"})");
 
-  // The document is read again for every request: once it is gone the request fails.
-  std::filesystem::remove(Files.Csv);
-  std::string R = CallOllamaToolsAPI(History, Server.BaseUrl() + "/api/chat", "m", Tools);
-  EXPECT_EQ(R, FailureObject("파일을 읽을 수 없습니다: " + Files.Csv));
-  EXPECT_EQ(Server.RequestCount(), 0u);
-
   // Arguments that are JSON but not an object cannot become a Claude tool input.
-  TChatHistory H = AgentRunConversation(Files);
-  H.erase(H.begin() + 2);  // the message whose document is gone
-  H[3].ToolArgs = "[1,2]";
+  TChatHistory H = History;
+  H[4].ToolArgs = "[1,2]";
   EXPECT_TRUE(ParseJson(CallClaudeToolsAPI(H, "k", "m", Tools))->contains("error"));
   EXPECT_EQ(Server.RequestCount(), 0u);
 }
