@@ -142,8 +142,11 @@ function exportedChartsToImages(triesLeft) {
 function exportedDraw() {
   document.title = EXPORT_TITLE;
   EXPORT_ITEMS.forEach(function (it) { it(); });
-  window.scrollTo(0, 0);
   exportedChartsToImages(100);
+  // The page scrolls to its newest bubble on the next frame: the reader starts at the top.
+  requestAnimationFrame(function () {
+    requestAnimationFrame(function () { window.scrollTo(0, 0); });
+  });
 }
 if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', exportedDraw);
 else exportedDraw();

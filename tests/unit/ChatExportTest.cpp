@@ -5,7 +5,10 @@
 
 #include "TestEnv.h"
 #include "core/FileIO.h"
+#include "engine/ChatArchive.h"
 #include "engine/ChatExport.h"
+#include "engine/ChatFiles.h"
+#include "storage/HistoryFile.h"
 #include "engine/ToolSources.h"
 
 using namespace kestrill;
@@ -119,4 +122,36 @@ TEST(ChatExport, HtmlDrawsItselfWithoutTheNetwork) {
         "<title>삼성전자 &lt;종가&gt;</title>"})
     EXPECT_NE(Page.find(Expected), std::string::npos) << Expected << "\n" << Page.substr(0, 3000);
   EXPECT_EQ(Page.find("<canvas"), std::string::npos);
+}
+
+TEST(ChatArchive, SavedChatsAreExportedAndSearchedWithTheirCatalogueTitles) {
+  const std::string Home = kestrill::testing::UseFreshDataFolder();
+  const std::string Data = Home + "/Documents/Kestrill";
+  const std::string Chat = Data + "/20261210090000.json";
+  kestrill::testing::WriteTestFile(Chat, FormatHistoryFile(AgentChat()));
+
+  // The file's tool requests and results come back as the answer's sources.
+  EXPECT_EQ(ExportSavedChat(Chat, "", Data + "/out.md"), "");
+  const std::string Md = ReadFileBytes(Data + "/out.md").value_or("");
+  EXPECT_EQ(Md.rfind("# 삼성전자는?\r\n", 0), 0u);
+  EXPECT_NE(Md.find("<details><summary>출처: get_krx_price"), std::string::npos);
+  EXPECT_EQ(ExportSavedChat(Chat, "제목", Data + "/out.html"), "");
+  EXPECT_NE(ReadFileBytes(Data + "/out.html").value_or("").find("var EXPORT_TITLE = \"제목\";"),
+            std::string::npos);
+
+  const std::pair<std::string, std::string> Failures[] = {
+      {ExportSavedChat(Chat, "", Data + "/out.txt"), "내보낼 파일의 확장자는 .md 또는 .html이어야"},
+      {ExportSavedChat(Data + "/none.json", "", Data + "/x.md"), "채팅 파일이 없습니다."},
+      {ExportSavedChat(Chat, "", Data + "/no/such/folder/x.md"), "채팅을 내보내지 못했습니다."},
+  };
+  for (const auto& [Error, Start] : Failures) EXPECT_EQ(Error.rfind(Start, 0), 0u) << Error;
+
+  TChatFiles Files(Data);
+  Files.AddEntry({Chat, "삼성전자 종가 정리", "20261210090000"});
+  TChatSearch Search;
+  auto Hits = SearchSavedChats(Search, Files, "정리");
+  ASSERT_EQ(Hits.size(), 1u);
+  EXPECT_EQ(Hits[0].Title, "삼성전자 종가 정리");
+  EXPECT_EQ(SearchSavedChats(Search, Files, "71500원").size(), 0u);  // tool results are not text
+  EXPECT_EQ(SearchSavedChats(Search, Files, "71,500원").size(), 1u);
 }

@@ -1,0 +1,34 @@
+// Saved chats as a whole: searching every chat file in the data folder, and writing one chat
+// out as Markdown or HTML. Shared by the window's search box and menu and by the terminal.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/ChatTypes.h"
+#include "storage/ChatSearch.h"
+
+namespace kestrill {
+
+class TChatController;
+class TChatFiles;
+
+// ASearch keeps what it read between calls: keep one per window (or terminal run).
+std::vector<TChatSearchHit> SearchSavedChats(TChatSearch& ASearch, const TChatFiles& AFiles,
+                                             const std::string& AQuery);
+
+// AAll written to APath: Markdown for ".md", one self-contained page for ".html"/".htm".
+// Returns "" when written, else a Korean sentence saying why not.
+std::string ExportChatToFile(const TChatHistory& AAll, const std::string& ATitle,
+                             const std::string& APath);
+
+// The saved chat AChatFile (its tool requests and results included) written to APath.
+std::string ExportSavedChat(const std::string& AChatFile, const std::string& ATitle,
+                            const std::string& APath);
+
+// The chat of a history item: the open chat as it is in memory when it has unsaved changes,
+// otherwise its file; titled as the catalogue has it.
+std::string ExportChatItem(TChatController& AController, const std::string& AFileName,
+                           const std::string& APath);
+
+}  // namespace kestrill
