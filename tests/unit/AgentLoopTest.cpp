@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 #include "FakeHttpServer.h"
@@ -421,4 +422,150 @@ TEST_F(AgentLoopTest, UnreadableSettingsAreNamedInsteadOfAMissingKey) {
                                                      "없습니다: " +
                                                      Dir + "/Kestrill.Ini"});
   EXPECT_EQ(Provider.RequestCount(), 0u);
+}
+
+namespace kestrill::testing {
+std::string OpenAISchemaViolations(const std::string& ABody);  // OpenAISchemaTest.cpp
+}
+
+namespace {
+
+// What each provider's API refuses in a request that carries tool turns; "" when none of it.
+std::string ChatCompletionsProblems(const TJson& ABody, bool AOllama) {
+  std::string Out;
+  if (!AOllama) Out += OpenAISchemaViolations(CompactJson(ABody));
+  std::string Open;  // the id of the call whose result must come next
+  for (const TJson& M : ABody["messages"]) {
+    if (AOllama && M.contains("content") && !M["content"].is_string())
+      Out += "content that is not a string; ";
+    if (M.contains("tool_calls")) {
+      const TJson& Call = M["tool_calls"][0];
+      Open = Call["id"];
+      if (Open.empty() || Open.size() > 40) Out += "call id \"" + Open + "\"; ";
+      if (AOllama && !Call["function"]["arguments"].is_object()) Out += "arguments not an object; ";
+    } else if (M["role"] == "tool") {
+      if (M["tool_call_id"] != Open) Out += "result without its call; ";
+      Open.clear();
+    }
+  }
+  return Out;
+}
+
+std::string ClaudeProblems(const TJson& ABody) {
+  static const std::regex kId("^[a-zA-Z0-9_-]+$");
+  std::string Out, Open;
+  for (const TJson& M : ABody["messages"]) {
+    if (M["role"] != "user" && M["role"] != "assistant") Out += "role " + M.dump() + "; ";
+    if (M["content"].is_string() ? M["content"] == "" : M["content"].empty()) Out += "empty; ";
+    if (!M["content"].is_array()) continue;
+    for (const TJson& B : M["content"]) {
+      if (B["type"] == "tool_use") {
+        Open = B["id"];
+        if (!std::regex_match(Open, kId)) Out += "tool_use id \"" + Open + "\"; ";
+      } else if (B["type"] == "tool_result") {
+        if (B["tool_use_id"] != Open) Out += "tool_result without its tool_use; ";
+        Open.clear();
+      }
+    }
+  }
+  return Out;
+}
+
+std::string GeminiProblems(const TJson& ABody) {
+  std::string Out;
+  const TJson& Contents = ABody["contents"];
+  for (std::size_t I = 0; I < Contents.size(); ++I) {
+    const TJson& C = Contents[I];
+    if (C["role"] != "user" && C["role"] != "model") Out += "role " + C["role"].dump() + "; ";
+    if (!C.contains("parts") || C["parts"].empty()) Out += "no parts; ";
+    std::vector<std::string> Calls;
+    for (const TJson& P : C.value("parts", TJson::array()))
+      if (P.contains("functionCall")) {
+        if (Calls.empty() && !P.contains("thoughtSignature")) Out += "first call unsigned; ";
+        Calls.push_back(P["functionCall"]["name"]);
+      }
+    if (Calls.empty()) continue;
+    // A turn of N calls must be answered by one turn of exactly N responses, in order.
+    std::vector<std::string> Responses;
+    if (I + 1 < Contents.size() && Contents[I + 1]["role"] == "user")
+      for (const TJson& P : Contents[I + 1]["parts"])
+        if (P.contains("functionResponse")) Responses.push_back(P["functionResponse"]["name"]);
+    if (Responses != Calls) Out += "calls not answered one for one; ";
+  }
+  return Out;
+}
+
+}  // namespace
+
+TEST_F(AgentLoopTest, AChatContinuedWithAnotherProviderIsAcceptedByIt) {
+  Yahoo.SetRoute(
+      "/v8/finance/chart/000660.KS",
+      {200,
+       R"({"chart":{"result":[{"meta":{"symbol":"000660.KS","regularMarketPrice":182000}}],"error":null}})"});
+  const std::string A1 = R"({"ticker":"005930.KS"})", A2 = R"({"ticker":"000660.KS"})";
+  const std::string S1 = CompactJson(TJson(A1)), S2 = CompactJson(TJson(A2));
+  struct TProvider {
+    const char* Name;
+    std::string TwoCalls;  // a reply asking for two tools, the way this provider writes it
+    std::string Answer;
+  };
+  const TProvider Providers[] = {
+      {"gemini",
+       R"({"candidates":[{"content":{"role":"model","parts":[{"text":"조회합니다."},{"functionCall":{"name":"get_yahoo_price","args":)" +
+           A1 +
+           R"(},"thoughtSignature":"c2ln"},{"functionCall":{"name":"get_yahoo_price","args":)" +
+           A2 + "}}]}}]}",
+       R"({"candidates":[{"content":{"parts":[{"text":"답"}]}}]})"},
+      {"openai",
+       R"({"choices":[{"message":{"content":null,"tool_calls":[{"id":"call_a","type":"function","function":{"name":"get_yahoo_price","arguments":)" +
+           S1 +
+           R"(}},{"id":"call_b","type":"function","function":{"name":"get_yahoo_price","arguments":)" +
+           S2 + "}}]}}]}",
+       R"({"choices":[{"message":{"content":"답"}}]})"},
+      {"claude",
+       R"({"content":[{"type":"text","text":"조회합니다."},{"type":"tool_use","id":"toolu_01A","name":"get_yahoo_price","input":)" +
+           A1 + R"(},{"type":"tool_use","id":"toolu_01B","name":"get_yahoo_price","input":)" + A2 +
+           "}]}",
+       R"({"content":[{"type":"text","text":"답"}]})"},
+      {"deepseek",
+       R"({"choices":[{"message":{"content":"","reasoning_content":"생각","tool_calls":[{"id":"call_00_a","type":"function","function":{"name":"get_yahoo_price","arguments":)" +
+           S1 +
+           R"(}},{"id":"call_01_b","type":"function","function":{"name":"get_yahoo_price","arguments":)" +
+           S2 + "}}]}}]}",
+       R"({"choices":[{"message":{"content":"답"}}]})"},
+      {"ollama",  // a server before 0.12.10: no ids
+       R"({"message":{"role":"assistant","content":"","tool_calls":[{"function":{"name":"get_yahoo_price","arguments":)" +
+           A1 + R"(}},{"function":{"name":"get_yahoo_price","arguments":)" + A2 + "}}]}}",
+       R"({"message":{"content":"답"}})"},
+  };
+  for (int From = 0; From < 5; ++From) {
+    for (int To = 0; To < 5; ++To) {
+      SCOPED_TRACE(std::string(Providers[From].Name) + " -> " + Providers[To].Name);
+      Controller->NewChat();
+      Controls.Send = true;
+      Controls.Provider = From;
+      Provider.Enqueue({200, Providers[From].TwoCalls});
+      Provider.Enqueue({200, Providers[From].Answer});
+      Turn("두 종목 주가?");
+      ASSERT_EQ(Roles().back(), "assistant");
+      Controls.Provider = To;
+      Provider.Enqueue({200, Providers[To].Answer});
+      Turn("다시 비교해 줘");
+      ASSERT_EQ(Roles().back(), "assistant") << View.Scripts.back();
+      const TJson Body = TJson::parse(Provider.LastRequest().Body);
+      std::string Problems;
+      switch (To) {
+        case 0:
+          Problems = GeminiProblems(Body);
+          break;
+        case 2:
+          Problems = ClaudeProblems(Body);
+          break;
+        default:
+          Problems = ChatCompletionsProblems(Body, To == 4);
+          break;
+      }
+      EXPECT_EQ(Problems, "") << Body.dump().substr(0, 3000);
+    }
+  }
 }

@@ -33,7 +33,12 @@ const valijson::Schema& RequestSchema() {
   return *Schema;
 }
 
-std::string Violations(const std::string& ABody) {
+}  // namespace
+
+namespace kestrill::testing {
+
+// "" when ABody satisfies the schema, else why not (also used by the provider-switching test).
+std::string OpenAISchemaViolations(const std::string& ABody) {
   nlohmann::json Body = nlohmann::json::parse(ABody);
   valijson::Validator Validator(valijson::Validator::kStrongTypes);
   valijson::ValidationResults Results;
@@ -48,7 +53,7 @@ std::string Violations(const std::string& ABody) {
   return Out;
 }
 
-}  // namespace
+}  // namespace kestrill::testing
 
 TEST(OpenAISchema, RequestBodiesValidate) {
   TAttachmentFiles F;
@@ -61,16 +66,18 @@ TEST(OpenAISchema, RequestBodiesValidate) {
   for (const TChatHistory* H : {&Attachments, &AgentRun}) {
     TRequestBody Body;
     std::string Plain = Body.Serialize(BuildOpenAIPlainRequest(*H, "gpt-5-nano", {}, Body));
-    EXPECT_EQ(Violations(Plain), "") << Plain.substr(0, 400);
+    EXPECT_EQ(OpenAISchemaViolations(Plain), "") << Plain.substr(0, 400);
     for (TToolsDialect D : {TToolsDialect::OpenAI, TToolsDialect::Deepseek}) {
       std::string Agent = BuildChatCompletionsToolsBody(D, *H, "gpt-5.4-mini", Tools, SampleNow());
-      EXPECT_EQ(Violations(Agent), "") << Agent.substr(0, 400);
+      EXPECT_EQ(OpenAISchemaViolations(Agent), "") << Agent.substr(0, 400);
     }
   }
 }
 
 TEST(OpenAISchema, CatchesAnInvalidBody) {
   // The check itself works: a "model" role and a tool message without its call id are refused.
-  EXPECT_NE(Violations(R"({"model":"m","messages":[{"role":"model","content":"x"}]})"), "");
-  EXPECT_NE(Violations(R"({"model":"m","messages":[{"role":"tool","content":"x"}]})"), "");
+  EXPECT_NE(OpenAISchemaViolations(R"({"model":"m","messages":[{"role":"model","content":"x"}]})"),
+            "");
+  EXPECT_NE(OpenAISchemaViolations(R"({"model":"m","messages":[{"role":"tool","content":"x"}]})"),
+            "");
 }
