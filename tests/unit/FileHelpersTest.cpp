@@ -71,3 +71,44 @@ TEST(ReadAllTextAutoEncoding, DetectsTheEncoding) {
   }
   EXPECT_THROW(ReadAllTextAutoEncoding(Dir + "/missing.txt"), EFileReadError);
 }
+
+TEST(Base64ToBytes, UndoesImageToBase64) {
+  std::string Bytes;
+  for (int I = 0; I < 256; ++I) Bytes += static_cast<char>(I);
+  for (std::size_t Size : {0u, 1u, 2u, 3u, 4u, 256u}) {
+    std::string Path = MakeTempFolder() + "/f.bin";
+    WriteTestFile(Path, Bytes.substr(0, Size));
+    EXPECT_EQ(Base64ToBytes(ImageToBase64(Path)), Bytes.substr(0, Size)) << Size;
+  }
+  EXPECT_EQ(Base64ToBytes("7JWI\r\n64WV"), "안녕");  // line breaks are skipped
+}
+
+TEST(AttachmentProblem, OnlyFilesThatWouldReachTheModelAsGarbageAreRefused) {
+  std::string Dir = MakeTempFolder();
+  const std::pair<const char*, std::string> Allowed[] = {
+      {"a.png", std::string("\x89PNG\r\n\x1a\n\0\0", 10)},  // by type, whatever the bytes
+      {"r.pdf", "%PDF-1.4\n\0\0\0"},
+      {"notes.md", "# 메모\n- 삼성전자\n"},
+      {"euc.log", "\xBB\xEF\xBC\xBA\xC0\xFC\xC0\xDA"},  // CP949
+      {"u16.json", std::string("\xFF\xFE{\0}\0", 6)},
+      {"empty", ""},
+      {"gone.zip", ""},  // not there: the send reports it
+  };
+  for (const auto& [Name, Bytes] : Allowed) {
+    if (std::string(Name) != "gone.zip") WriteTestFile(Dir + "/" + Name, Bytes);
+    EXPECT_EQ(AttachmentProblem(Dir + "/" + Name), "") << Name;
+  }
+  const std::pair<const char*, std::string> Refused[] = {
+      {"a.zip", std::string("PK\x03\x04\x14\0\0\0", 8)},
+      {"report.docx", std::string("PK\x03\x04\x14\0\x06\0", 8) + std::string(100, 'x')},
+      {"data.bin", std::string("\x01\x02\x03\x04\x05\x06\x07\x08 text", 13)},
+  };
+  for (const auto& [Name, Bytes] : Refused) {
+    WriteTestFile(Dir + "/" + Name, Bytes);
+    EXPECT_EQ(
+        AttachmentProblem(Dir + "/" + Name),
+        "이 파일은 첨부할 수 없습니다: " + std::string(Name) +
+            "\r\n이미지(JPG, PNG, WEBP), PDF, 텍스트 파일(TXT, CSV, MD 등)만 보낼 수 있습니다.")
+        << Name;
+  }
+}

@@ -280,3 +280,81 @@ TEST_F(ToolCallsTest, ARedirectNeverTakesTheKeyToAnotherHost) {
   EXPECT_EQ(Server.LastRequest().Header("x-api-key"),
             "sk-ant-secret");  // only ever to its own host
 }
+
+TEST_F(ToolCallsTest, GeminiGetsOneResponseForEveryCallOfAReply) {
+  auto Request = [](const std::string& AParts, const char* AId, const char* AArgs) {
+    TChatMessage M = CreateChatMessage("assistant", "");
+    M.HasToolCall = true;
+    M.ToolCallId = AId;
+    M.ToolName = "get_yahoo_price";
+    M.ToolArgs = AArgs;
+    M.RawPartsJSON = AParts;
+    return M;
+  };
+  auto Result = [](const char* AId, const char* AText) {
+    TChatMessage M = CreateChatMessage("tool", AText);
+    M.HasToolCall = true;
+    M.ToolCallId = AId;
+    M.ToolName = "get_yahoo_price";
+    return M;
+  };
+  const std::string Two =
+      R"([{"functionCall":{"name":"get_yahoo_price","args":{"ticker":"A"}},"thoughtSignature":"c2ln"},{"functionCall":{"name":"get_yahoo_price","args":{"ticker":"B"}}}])";
+  const std::string One =
+      R"([{"functionCall":{"name":"get_yahoo_price","args":{"ticker":"A"}},"thoughtSignature":"c2ln"}])";
+  const TChatMessage Q = CreateChatMessage("user", "q");
+  struct TCase {
+    const char* Name;
+    TChatHistory History;
+    std::string Contents;  // after the question
+  };
+  const TCase Cases[] = {
+      {"the turn ended after the first of two calls",
+       {Q, Request(Two, "", R"({"ticker":"A"})"), Result("", "80500")},
+       R"({"role":"model","parts":)" + Two +
+           R"(},{"role":"user","parts":[{"functionResponse":{"name":"get_yahoo_price","response":{"result":"80500"}}},{"functionResponse":{"name":"get_yahoo_price","response":{"result":"도구가 실행되지 않았습니다."}}}]})"},
+      {"two replies with the same single call",
+       {Q, Request(One, "", R"({"ticker":"A"})"), Result("", "1"),
+        Request(One, "", R"({"ticker":"A"})"), Result("", "2")},
+       R"({"role":"model","parts":)" + One +
+           R"(},{"role":"user","parts":[{"functionResponse":{"name":"get_yahoo_price","response":{"result":"1"}}}]},{"role":"model","parts":)" +
+           One +
+           R"(},{"role":"user","parts":[{"functionResponse":{"name":"get_yahoo_price","response":{"result":"2"}}}]})"},
+      {"a call another provider made",
+       {Q, Request("", "toolu_01", R"({"ticker":"A"})"), Result("toolu_01", "80500")},
+       R"({"role":"model","parts":[{"functionCall":{"name":"get_yahoo_price","args":{"ticker":"A"}},"thoughtSignature":"skip_thought_signature_validator"}]},{"role":"user","parts":[{"functionResponse":{"name":"get_yahoo_price","response":{"result":"80500"}}}]})"},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TJson Contents = TJson::parse(BuildGeminiToolsBody(C.History, "m", Tools))["contents"];
+    Contents.erase(Contents.begin());
+    EXPECT_EQ(CompactJson(Contents), CompactJson(TJson::parse("[" + C.Contents + "]")));
+  }
+}
+
+TEST_F(ToolCallsTest, APdfReachesEveryAgentRequestInItsProvidersForm) {
+  TChatHistory H{Files.UserWith("요약해 줘", Files.Pdf)};
+  std::filesystem::remove_all(Files.Folder);  // what was read at send time is what goes
+  const std::string Block = "=== [첨부문서: r.pdf] ===\r\n" + Files.PdfText + "\r\n";
+  const std::string Pdf = Files.PdfBase64;
+  const std::pair<std::string, TJson> Cases[] = {
+      {BuildChatCompletionsToolsBody(TToolsDialect::OpenAI, H, "m", Tools, SampleNow()),
+       TJson::parse(
+           R"({"type":"file","file":{"filename":"r.pdf","file_data":"data:application/pdf;base64,)" +
+           Pdf + R"("}})")},
+      {BuildChatCompletionsToolsBody(TToolsDialect::Deepseek, H, "m", Tools, SampleNow()),
+       {{"type", "text"}, {"text", Block}}},
+      {BuildChatCompletionsToolsBody(TToolsDialect::Ollama, H, "m", Tools, SampleNow()),
+       "요약해 줘\r\n\r\n" + Block},
+      {BuildClaudeToolsBody(H, "m", Tools, SampleNow()),
+       TJson::parse(
+           R"({"type":"document","source":{"type":"base64","media_type":"application/pdf","data":")" +
+           Pdf + R"("}})")},
+      {BuildGeminiToolsBody(H, "m", Tools),
+       TJson::parse(R"({"inline_data":{"mime_type":"application/pdf","data":")" + Pdf + R"("}})")},
+  };
+  for (const auto& [Body, Expected] : Cases) {
+    const std::string Text = CompactJson(TJson::parse(Body));
+    EXPECT_NE(Text.find(CompactJson(Expected)), std::string::npos) << Text.substr(0, 2000);
+  }
+}
