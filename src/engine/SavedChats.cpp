@@ -5,6 +5,7 @@
 #include "core/FileHelpers.h"
 #include "core/TextUtil.h"
 #include "engine/ChatController.h"
+#include "engine/ToolSources.h"
 #include "storage/HistoryFile.h"
 #include "view/PageCommands.h"
 #include "view/ViewBridge.h"
@@ -70,6 +71,14 @@ void TChatController::MenuSaveChatClick() {
 
 void TChatController::AfterTurn() {
   FTurnRunning = false;
+  // The answers of the turn just ended get their sources folded under them.
+  std::size_t LastQuestion = 0;
+  for (std::size_t I = FChatHistory.size(); I-- > 0;)
+    if (FChatHistory[I].Role == kRoleUser) {
+      LastQuestion = I;
+      break;
+    }
+  ShowSourcesOf(FView, FChatHistory, {}, LastQuestion);
   if (FSaveAfterTurn && !FChatHistory.empty()) MenuSaveChatClick();
 }
 
@@ -155,6 +164,8 @@ void TChatController::LoadHistoryFromFile(const std::string& AFileName) {
   FChatHistory = std::move(History.Messages);
   for (const TChatMessage& M : FChatHistory)
     AddMessageToWeb(FView, M.Text, M.AttachedFilePath, M.Role == kRoleUser, M.MsgID);
+  // The file still holds each turn's tool requests and results: where the numbers came from.
+  ShowSourcesOf(FView, ReadHistoryDocument(Read.Value, true).Messages, {});
 }
 
 void TChatController::MenuItemReRunClick(const std::string& AFileName) {

@@ -1,5 +1,7 @@
 #include "engine/ToolSources.h"
 
+#include "core/JsonPath.h"
+
 namespace kestrill {
 
 std::vector<TAnswerSources> CollectSources(const TChatHistory& AAll) {
@@ -24,6 +26,25 @@ std::vector<TAnswerSources> CollectSources(const TChatHistory& AAll) {
     }
   }
   return Out;
+}
+
+std::string SourcesJson(const std::vector<TToolSource>& ASources, const TAnswerTimes& ATimes) {
+  TJson List = TJson::array();
+  for (const TToolSource& S : ASources) {
+    auto Time = ATimes.find(S.ResultMsgID);
+    List.push_back({{"tool", S.ToolName},
+                    {"args", S.Arguments},
+                    {"result", S.Result},
+                    {"time", Time == ATimes.end() ? std::string() : Time->second}});
+  }
+  return List.dump(-1, ' ', false, TJson::error_handler_t::replace);
+}
+
+void ShowSourcesOf(IChatView& AView, const TChatHistory& AAll, const TAnswerTimes& ATimes,
+                   std::size_t AFromIndex) {
+  for (const TAnswerSources& A : CollectSources(AAll))
+    if (A.AnswerIndex >= AFromIndex)
+      AView.ShowSources(AAll[A.AnswerIndex].MsgID, SourcesJson(A.Sources, ATimes));
 }
 
 }  // namespace kestrill

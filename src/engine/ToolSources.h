@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "core/ChatTypes.h"
+#include "view/ChatView.h"
 
 namespace kestrill {
 
@@ -29,5 +31,17 @@ struct TAnswerSources {
 // For every answer that follows tool calls of its turn: those calls, in order, each paired with
 // the next result of the same tool. Calls of a turn that ended without an answer are dropped.
 std::vector<TAnswerSources> CollectSources(const TChatHistory& AAll);
+
+// Tool-result message id → the local time its tool answered, for turns made since the program
+// started (the saved file does not keep it).
+using TAnswerTimes = std::map<std::string, std::string>;
+
+// What the chat view's ShowSources takes: [{"tool", "args", "result", "time"}, ...].
+std::string SourcesJson(const std::vector<TToolSource>& ASources, const TAnswerTimes& ATimes);
+
+// Folds its sources under every answer of AAll that has any (the answers must be on the page
+// with the ids they have in AAll). AFromIndex skips the answers before it.
+void ShowSourcesOf(IChatView& AView, const TChatHistory& AAll, const TAnswerTimes& ATimes,
+                   std::size_t AFromIndex = 0);
 
 }  // namespace kestrill

@@ -23,6 +23,14 @@ class IChatView {
   // Marks the user's question AMsgId as not sent: it got no answer and left the conversation,
   // but its bubble stays on screen. By default the page's markNotSent() (view bridge).
   virtual void MarkNotSent(const std::string& AMsgId);
+  // Folds the tools answer AMsgId drew on under it: ASourcesJson is a JSON array of
+  // {"tool", "args", "result", "time"}. By default the page's appendSources().
+  virtual void ShowSources(const std::string& AMsgId, const std::string& ASourcesJson);
+  // The reply so far while it streams in, in a bubble of its own; RemoveLiveReply takes it
+  // away before the finished reply is drawn. By default the page's updateLiveReply() and
+  // removeLiveReply().
+  virtual void ShowLiveReply(const std::string& AText);
+  virtual void RemoveLiveReply();
 };
 
 }  // namespace kestrill

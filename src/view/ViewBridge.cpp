@@ -64,6 +64,17 @@ void IChatView::MarkNotSent(const std::string& AMsgId) {
   EvaluateJavaScript("markNotSent(" + EscapeForJS(AMsgId) + ");");
 }
 
+void IChatView::ShowSources(const std::string& AMsgId, const std::string& ASourcesJson) {
+  EvaluateJavaScript("appendSources(" + EscapeForJS(AMsgId) + ", " + EscapeForJS(ASourcesJson) +
+                     ");");
+}
+
+void IChatView::ShowLiveReply(const std::string& AText) {
+  EvaluateJavaScript("updateLiveReply(\"" + EncodeForPage(AText) + "\");");
+}
+
+void IChatView::RemoveLiveReply() { EvaluateJavaScript("removeLiveReply();"); }
+
 void ClearChatHistory(TChatHistory& AHistory, IChatView& AView) {
   AHistory.clear();
   AView.EvaluateJavaScript(kClearPageScript);

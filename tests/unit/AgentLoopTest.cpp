@@ -158,7 +158,11 @@ TEST_F(AgentLoopTest, EveryProviderRunsAToolAndSendsItsResultBackInItsOwnShape) 
     const auto& H = Controller->ChatHistory();
     EXPECT_EQ(H[2].Text, kChart);
     EXPECT_EQ(H[3].Text, "최종 답");
-    EXPECT_EQ(View.Scripts.back(), "removeLoading();");
+    // The turn ends, then the answer gets its sources: the tool, its arguments, its result.
+    ASSERT_GE(View.Scripts.size(), 2u);
+    EXPECT_EQ(View.Scripts[View.Scripts.size() - 2], "removeLoading();");
+    EXPECT_EQ(View.Scripts.back().rfind("appendSources(\"" + H[3].MsgID + "\", \"[{\\\"tool\\\":\\\"get_yahoo_price\\\"", 0), 0u)
+        << View.Scripts.back();
     EXPECT_EQ(LastBubble(), Bubble("최종 답", H[3].MsgID));
   }
 }

@@ -353,6 +353,30 @@ TEST_F(SavedChatsTest, OpeningAMissingFileShowsAnEmptyChatThatASendWritesAgain) 
   EXPECT_EQ(TextsOnDisk(File("b.json")), (std::vector<std::string>{"다시 씀", "답변"}));
 }
 
+TEST_F(SavedChatsTest, AReopenedAgentChatShowsWhereItsAnswerCameFrom) {
+  TChatHistory H{CreateChatMessage(kRoleUser, "종가는?")};
+  TChatMessage Call = CreateChatMessage(kRoleAssistant, "");
+  Call.HasToolCall = true;
+  Call.ToolName = "get_krx_price";
+  Call.ToolArgs = R"({"stock_code":"005930"})";
+  TChatMessage Result = CreateChatMessage(kRoleTool, "[삼성전자] 종가: 71500원");
+  Result.HasToolCall = true;
+  Result.ToolName = "get_krx_price";
+  H.insert(H.end(), {Call, Result, CreateChatMessage(kRoleAssistant, "71,500원입니다.")});
+  WriteFileAtomic(File("agent.json"), FormatHistoryFile(H));
+  WriteCatalogue({{File("agent.json"), "종가는?", "20261201000000"}});
+  NewController();
+  View.Scripts.clear();
+  Open("agent.json", "종가는?");
+  ASSERT_FALSE(View.Scripts.empty());
+  EXPECT_EQ(View.Scripts.back(),
+            "appendSources(\"" + H[3].MsgID +
+                "\", \"[{\\\"tool\\\":\\\"get_krx_price\\\",\\\"args\\\":\\\"{\\\\\\\"stock_code\\\\\\\":"
+                "\\\\\\\"005930\\\\\\\"}\\\",\\\"result\\\":\\\"[삼성전자] 종가: 71500원\\\",\\\"time\\\":\\\"\\\"}]\");");
+  // The conversation itself holds what a reopened chat always held: no tool messages.
+  EXPECT_EQ(Texts(), (std::vector<std::string>{"종가는?", "71,500원입니다."}));
+}
+
 TEST_F(SavedChatsTest, PageLinksDeleteAndEditSaveAndRedraw) {
   TwoSavedChats();
   Open("a.json", "A");
