@@ -151,7 +151,8 @@ void TfrmMain::AttachFile(const QString& APath) {
       return;
     }
   }
-  FController->SetAttachedFilePath(APath.toStdString());
+  // A file that would reach the model as garbage is refused here, with the reason.
+  if (!FController->AttachFile(APath.toStdString())) return;
   if (IsImage)
     LayoutPreview->ShowImage(Image, APath);
   else

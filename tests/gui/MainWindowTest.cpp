@@ -757,6 +757,8 @@ class MainWindowTest : public QObject {
                                         << "file";
     QTest::newRow("image that does not decode") << "broken.png"
                                                 << "none";
+    QTest::newRow("binary file that is not text") << "data.bin"
+                                                  << "none";
   }
 
   void attachmentPreview() {
@@ -767,6 +769,8 @@ class MainWindowTest : public QObject {
       QImage Image(120, 60, QImage::Format_RGB32);
       Image.fill(Qt::darkCyan);
       QVERIFY(Image.save(Path, "JPG"));
+    } else if (FileName == "data.bin") {
+      WriteTestFile(Path.toStdString(), std::string("\x7f" "ELF\x02\x01\x01\0\0\0\x03\0>\0", 16));
     } else {
       WriteTestFile(Path.toStdString(), "%PDF-1.4 or not an image at all");
     }
@@ -779,7 +783,9 @@ class MainWindowTest : public QObject {
     QVERIFY(Attach->isEnabled());
     W->AttachFile(Path);
     if (Shown == "none") {
-      QCOMPARE(FDialogs.Messages, std::vector<std::string>{"이미지를 열 수 없습니다: broken.png"});
+      QCOMPARE(FDialogs.Messages.size(), std::size_t{1});
+      QVERIFY(FDialogs.Messages[0] == "이미지를 열 수 없습니다: broken.png" ||
+              FDialogs.Messages[0].rfind("이 파일은 첨부할 수 없습니다: data.bin", 0) == 0);
       QVERIFY(W->Controller().AttachedFilePath().empty());
       QVERIFY(!Preview->isVisible());
       QCOMPARE(Attach->text(), QString());
