@@ -12,4 +12,7 @@ std::tm LocalNow();
 // "yyyymmddhhnnss": 14 digits, hours 00 to 23.
 std::string FormatTimeStamp(const std::tm& ATime);
 
+// "hh:nn:ss", hours 00 to 23.
+std::string FormatClockTime(const std::tm& ATime);
+
 }  // namespace kestrill

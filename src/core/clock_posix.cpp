@@ -18,4 +18,10 @@ std::string FormatTimeStamp(const std::tm& T) {
   return Buf;
 }
 
+std::string FormatClockTime(const std::tm& T) {
+  char Buf[40];
+  std::snprintf(Buf, sizeof(Buf), "%02d:%02d:%02d", T.tm_hour, T.tm_min, T.tm_sec);
+  return Buf;
+}
+
 }  // namespace kestrill

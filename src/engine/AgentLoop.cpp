@@ -4,9 +4,11 @@
 #include <future>
 
 #include "agent/ResponseParser.h"
+#include "core/Clock.h"
 #include "core/TextUtil.h"
 #include "engine/ChatController.h"
 #include "engine/ToolDispatcher.h"
+#include "providers/ProviderHttp.h"
 #include "providers/ToolCalls.h"
 #include "view/ViewBridge.h"
 
@@ -153,7 +155,13 @@ void TChatController::RunAgentLoop(TChatHistory History, std::uint64_t Gen, std:
         Fail("");
         return;
       }
-      Raw = Row.Call(History, Key, FConfig.Read(Row.Model, Row.DefaultModel), Tools);
+      if (auto Live = LiveReplyScope(Gen)) {
+        Raw = Row.Call(History, Key, FConfig.Read(Row.Model, Row.DefaultModel), Tools);
+        Live.reset();
+        PostToTurn(Gen, [this] { FView.RemoveLiveReply(); });  // the finished reply replaces it
+      } else {
+        Raw = Row.Call(History, Key, FConfig.Read(Row.Model, Row.DefaultModel), Tools);
+      }
     }
     if (Stop.stop_requested()) return;  // cancelled during the call: nothing more to show
 
@@ -207,6 +215,9 @@ void TChatController::RunAgentLoop(TChatHistory History, std::uint64_t Gen, std:
       ToolResult.ToolCallId = Call.ToolCallId;
       ToolResult.ToolName = Call.ToolName;
       History.push_back(ToolResult);
+      PostToTurn(Gen, [this, Id = ToolResult.MsgID, When = FormatClockTime(LocalNow())] {
+        FAnswerTimes[Id] = When;
+      });
       PostAppend(Gen, ToolResult, false);
       if (!Failure.empty()) {
         PostEndTurn(Gen, "[" + Call.ToolName + "] 도구 실행 중 오류가 발생했습니다: " + Failure);

@@ -1,5 +1,6 @@
 #include "engine/ChatController.h"
 
+#include <chrono>
 #include <filesystem>
 
 #include "core/Clock.h"
@@ -114,10 +115,29 @@ void TChatController::StartChatbotTurn() {
   std::string PromptId = Snapshot.back().MsgID;
   FTasks->Start([this, Snapshot = std::move(Snapshot), Provider, Generation,
                  PromptId = std::move(PromptId)](std::stop_token Stop) {
-    TPlainReply Reply = CallAPI(Provider, FConfig, Snapshot);
+    TPlainReply Reply;
+    if (auto Live = LiveReplyScope(Generation)) {
+      Reply = CallAPI(Provider, FConfig, Snapshot);
+      Live.reset();
+      PostToTurn(Generation, [this] { FView.RemoveLiveReply(); });
+    } else {
+      Reply = CallAPI(Provider, FConfig, Snapshot);
+    }
     if (Stop.stop_requested()) return;
     PostToTurn(Generation,
                [this, Reply = std::move(Reply), PromptId] { FinishChatbotTurn(Reply, PromptId); });
+  });
+}
+
+std::unique_ptr<TLiveReplyScope> TChatController::LiveReplyScope(std::uint64_t AGeneration) {
+  if (!FConfig.Read(keys::Stream, false)) return nullptr;
+  auto Last = std::make_shared<std::chrono::steady_clock::time_point>();
+  return std::make_unique<TLiveReplyScope>([this, AGeneration, Last](const std::string& AText) {
+    // Markdown is drawn again for every update: at most one every 50 ms reaches the page.
+    const auto Now = std::chrono::steady_clock::now();
+    if (Now - *Last < std::chrono::milliseconds(50)) return;
+    *Last = Now;
+    PostToTurn(AGeneration, [this, AText] { FView.ShowLiveReply(AText); });
   });
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -141,6 +142,9 @@ class TChatController {
   // After an edit or a delete in the page: saves and draws the page again.
   void SaveAndRedraw();
   double ItemFontSize(double ADefault) const;
+  // With live replies on, the scope that streams this task's provider requests into a bubble
+  // of their own (redrawn at most every 50 ms); null when they are off.
+  std::unique_ptr<class TLiveReplyScope> LiveReplyScope(std::uint64_t AGeneration);
   TConfig& FConfig;
   IChatView& FView;
   IUiQueue& FQueue;
@@ -148,6 +152,8 @@ class TChatController {
   IMainControls& FControls;
 
   TChatHistory FChatHistory;
+  // Tool-result message id → local time its tool answered (this run's turns only).
+  std::map<std::string, std::string> FAnswerTimes;
   TChatFiles FFiles;
   std::string FAttachedFilePath;
   bool FTurnRunning = false;

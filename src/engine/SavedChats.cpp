@@ -78,7 +78,7 @@ void TChatController::AfterTurn() {
       LastQuestion = I;
       break;
     }
-  ShowSourcesOf(FView, FChatHistory, {}, LastQuestion);
+  ShowSourcesOf(FView, FChatHistory, FAnswerTimes, LastQuestion);
   if (FSaveAfterTurn && !FChatHistory.empty()) MenuSaveChatClick();
 }
 

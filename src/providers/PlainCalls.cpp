@@ -69,7 +69,8 @@ TPlainReply CallChatCompletions(const TReplyRules& ARules, TService AService,
     Options.TextOnly = AService == TService::DeepSeek;
     std::string Text =
         Body.Serialize(BuildOpenAIPlainRequest(ChatHistory, TargetModel, Options, Body));
-    return PostJson(EndpointUrl(AService, "/v1/chat/completions"), Text,
+    return PostChatJson(AService == TService::DeepSeek ? aiDeepseek : aiOpenAI,
+                        EndpointUrl(AService, "/v1/chat/completions"), Text,
                     {{"Authorization", "Bearer " + APIKey}, {"Content-Type", "application/json"}});
   });
 }
@@ -85,7 +86,7 @@ TPlainReply CallGeminiAPI(const TChatHistory& ChatHistory, const std::string& AP
     std::string Text = Body.Serialize(BuildGeminiPlainRequest(ChatHistory, Body));
     std::string Url = EndpointUrl(
         TService::Gemini, "/v1beta/models/" + TargetModel + ":generateContent?key=" + APIKey);
-    return PostJson(Url, Text, {{"Content-Type", "application/json"}});
+    return PostChatJson(aiGemini, Url, Text, {{"Content-Type", "application/json"}});
   });
 }
 
@@ -106,7 +107,7 @@ TPlainReply CallClaudeAPI(const TChatHistory& ChatHistory, const std::string& AP
   return Exchange(kRules, [&] {
     TRequestBody Body;
     std::string Text = Body.Serialize(BuildClaudePlainRequest(ChatHistory, TargetModel, Body));
-    return PostJson(EndpointUrl(TService::Anthropic, "/v1/messages"), Text,
+    return PostChatJson(aiClaude, EndpointUrl(TService::Anthropic, "/v1/messages"), Text,
                     {{"x-api-key", APIKey},
                      {"anthropic-version", "2023-06-01"},
                      {"Content-Type", "application/json"}});
@@ -122,7 +123,7 @@ TPlainReply CallOllamaAPI(const TChatHistory& ChatHistory, const std::string& Ol
       }};
   return Exchange(kRules, [&] {
     std::string Text = CompactJson(BuildOllamaPlainRequest(ChatHistory, TargetModel));
-    return PostJson(OllamaURL, Text, {{"Content-Type", "application/json"}});
+    return PostChatJson(aiOllama, OllamaURL, Text, {{"Content-Type", "application/json"}});
   });
 }
 

@@ -5,6 +5,7 @@
 #include "core/TextEncoding.h"
 #include "core/TextUtil.h"
 #include "providers/RequestBody.h"
+#include "providers/StreamAssembler.h"
 
 namespace kestrill {
 
@@ -12,7 +13,63 @@ namespace {
 std::atomic<std::chrono::milliseconds::rep> GConnectMs{60000};
 std::atomic<std::chrono::milliseconds::rep> GResponseMs{300000};
 std::atomic<std::chrono::milliseconds::rep> GDeadlineMs{300000};
+thread_local const std::function<void(const std::string&)>* GLiveReply = nullptr;
+
+THttpClient& Configure(THttpClient& AClient) {
+  AClient.SetConnectionTimeout(std::chrono::milliseconds(GConnectMs.load()));
+  AClient.SetResponseTimeout(std::chrono::milliseconds(GResponseMs.load()));
+  AClient.SetTotalTimeout(std::chrono::milliseconds(GDeadlineMs.load()));
+  // The request carries the API key in its headers: it never follows a redirect anywhere.
+  AClient.SetRedirects(TRedirects::Never);
+  return AClient;
+}
+
+void RefuseRedirect(const THttpResponse& R) {
+  if (R.StatusCode < 300 || R.StatusCode >= 400) return;
+  std::string Where;
+  for (const auto& [Name, Value] : R.Headers)
+    if (SameTextAscii(Name, "Location")) Where = Value;
+  throw EHttpError("서버가 다른 주소로 보내려 했지만(" + std::to_string(R.StatusCode) +
+                   (Where.empty() ? "" : " → " + Where) +
+                   ") API 키를 지키기 위해 따라가지 않았습니다.");
+}
+
+// The same request asking for a stream: Gemini by its URL, the others by "stream": true.
+std::pair<std::string, std::string> StreamingForm(TAIProvider AProvider, const std::string& AUrl,
+                                                  const std::string& ABody) {
+  if (AProvider == aiGemini) {
+    std::string Url = AUrl;
+    if (auto At = Url.find(":generateContent?"); At != std::string::npos)
+      Url.replace(At, 17, ":streamGenerateContent?alt=sse&");
+    return {Url, ABody};
+  }
+  auto Doc = ParseJson(ABody);
+  if (!Doc || !Doc->is_object()) return {AUrl, ABody};
+  (*Doc)["stream"] = true;
+  return {AUrl, Doc->dump(-1, ' ', false, TJson::error_handler_t::replace)};
+}
 }  // namespace
+
+TLiveReplyScope::TLiveReplyScope(std::function<void(const std::string&)> AOnText)
+    : FOnText(std::move(AOnText)), FPrevious(GLiveReply) {
+  GLiveReply = &FOnText;
+}
+
+TLiveReplyScope::~TLiveReplyScope() { GLiveReply = FPrevious; }
+
+std::string PostChatJson(TAIProvider AProvider, const std::string& AUrl, const std::string& ABody,
+                         const THttpHeaders& AHeaders) {
+  if (!GLiveReply || !*GLiveReply) return PostJson(AUrl, ABody, AHeaders);
+  const auto [Url, Body] = StreamingForm(AProvider, AUrl, ABody);
+  TStreamAssembler Assembler(AProvider, [](const std::string& AText) {
+    (*GLiveReply)(SanitizeUtf8(AText));
+  });
+  THttpClient Client;
+  Configure(Client).SetBodyObserver([&](std::string_view APiece) { Assembler.Feed(APiece); });
+  THttpResponse R = Client.Post(Url, Body, AHeaders);
+  RefuseRedirect(R);
+  return SanitizeUtf8(Assembler.Finish(R.Body));
+}
 
 void SetProviderDeadline(std::chrono::milliseconds ADeadline) { GDeadlineMs = ADeadline.count(); }
 
@@ -24,20 +81,8 @@ void SetProviderTimeouts(std::chrono::milliseconds AConnect, std::chrono::millis
 std::string PostJson(const std::string& AUrl, const std::string& ABody,
                      const THttpHeaders& AHeaders) {
   THttpClient Client;
-  Client.SetConnectionTimeout(std::chrono::milliseconds(GConnectMs.load()));
-  Client.SetResponseTimeout(std::chrono::milliseconds(GResponseMs.load()));
-  Client.SetTotalTimeout(std::chrono::milliseconds(GDeadlineMs.load()));
-  // The request carries the API key in its headers: it never follows a redirect anywhere.
-  Client.SetRedirects(TRedirects::Never);
-  THttpResponse R = Client.Post(AUrl, ABody, AHeaders);
-  if (R.StatusCode >= 300 && R.StatusCode < 400) {
-    std::string Where;
-    for (const auto& [Name, Value] : R.Headers)
-      if (SameTextAscii(Name, "Location")) Where = Value;
-    throw EHttpError("서버가 다른 주소로 보내려 했지만(" + std::to_string(R.StatusCode) +
-                     (Where.empty() ? "" : " → " + Where) +
-                     ") API 키를 지키기 위해 따라가지 않았습니다.");
-  }
+  THttpResponse R = Configure(Client).Post(AUrl, ABody, AHeaders);
+  RefuseRedirect(R);
   // Bodies are read as UTF-8; a stray invalid byte must not make the whole reply unreadable.
   return SanitizeUtf8(R.Body);
 }

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
+#include "core/ChatTypes.h"
 #include "core/HttpClient.h"
 
 namespace kestrill {
@@ -20,6 +22,27 @@ void SetProviderDeadline(std::chrono::milliseconds ADeadline);
 // the API key).
 std::string PostJson(const std::string& AUrl, const std::string& ABody,
                      const THttpHeaders& AHeaders);
+
+// While alive, provider requests made on this thread ask for a streamed reply and hand its text
+// to AOnText as it grows (on this thread); they still return the body the unstreamed request
+// would have returned. Without a scope every request is sent exactly as before.
+class TLiveReplyScope {
+ public:
+  explicit TLiveReplyScope(std::function<void(const std::string& ATextSoFar)> AOnText);
+  ~TLiveReplyScope();
+  TLiveReplyScope(const TLiveReplyScope&) = delete;
+  TLiveReplyScope& operator=(const TLiveReplyScope&) = delete;
+
+ private:
+  std::function<void(const std::string&)> FOnText;
+  const std::function<void(const std::string&)>* FPrevious;
+};
+
+// PostJson for a provider's chat request: streamed in AProvider's form inside a
+// TLiveReplyScope (the body gains "stream": true; Gemini's URL becomes streamGenerateContent
+// with alt=sse), plain otherwise.
+std::string PostChatJson(TAIProvider AProvider, const std::string& AUrl, const std::string& ABody,
+                         const THttpHeaders& AHeaders);
 
 // {"error": "<description>"}: what the tool-enabled calls return instead of a body when the
 // exchange fails. The description is JSON-escaped, so the text is always valid JSON.

@@ -33,7 +33,8 @@ static std::string CallBearerTools(TService AService, TToolsDialect ADialect,
                                    const std::string& TargetModel,
                                    const TOpenAPIToolManager& ToolManager) {
   return Guarded([&] {
-    return PostJson(
+    return PostChatJson(
+        ADialect == TToolsDialect::Deepseek ? aiDeepseek : aiOpenAI,
         EndpointUrl(AService, "/v1/chat/completions"),
         BuildChatCompletionsToolsBody(ADialect, ChatHistory, TargetModel, ToolManager, LocalNow()),
         BearerHeaders(APIKey));
@@ -89,7 +90,7 @@ std::string CallOllamaToolsAPI(const TChatHistory& ChatHistory, const std::strin
                                const std::string& TargetModel,
                                const TOpenAPIToolManager& ToolManager) {
   return Guarded([&] {
-    return PostJson(OllamaURL,
+    return PostChatJson(aiOllama, OllamaURL,
                     BuildChatCompletionsToolsBody(TToolsDialect::Ollama, ChatHistory, TargetModel,
                                                   ToolManager, LocalNow()),
                     {{"Content-Type", "application/json"}});
@@ -102,7 +103,7 @@ std::string CallGeminiToolsAPI(const TChatHistory& ChatHistory, const std::strin
   return Guarded([&] {
     std::string Url = EndpointUrl(
         TService::Gemini, "/v1beta/models/" + TargetModel + ":generateContent?key=" + APIKey);
-    return PostJson(Url, BuildGeminiToolsBody(ChatHistory, TargetModel, ToolManager),
+    return PostChatJson(aiGemini, Url, BuildGeminiToolsBody(ChatHistory, TargetModel, ToolManager),
                     {{"Content-Type", "application/json"}});
   });
 }
@@ -111,7 +112,7 @@ std::string CallClaudeToolsAPI(const TChatHistory& ChatHistory, const std::strin
                                const std::string& TargetModel,
                                const TOpenAPIToolManager& ToolManager) {
   return Guarded([&] {
-    return PostJson(EndpointUrl(TService::Anthropic, "/v1/messages"),
+    return PostChatJson(aiClaude, EndpointUrl(TService::Anthropic, "/v1/messages"),
                     BuildClaudeToolsBody(ChatHistory, TargetModel, ToolManager, LocalNow()),
                     {{"x-api-key", APIKey},
                      {"anthropic-version", "2023-06-01"},

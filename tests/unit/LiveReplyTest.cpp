@@ -1,0 +1,151 @@
+// Live replies: with the setting on, every provider's reply streams into a bubble of its own,
+// and the finished reply, the conversation and the turn's end are what they are without it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "FakeHttpServer.h"
+#include "FakeShell.h"
+#include "RecordingView.h"
+#include "TestEnv.h"
+#include "engine/ChatController.h"
+
+using namespace kestrill;
+using namespace kestrill::testing;
+
+namespace {
+
+const std::vector<std::string> kPieces = {"삼성전자 ", "**종가**는 ", "71,500원입니다."};
+const std::string kReply = "삼성전자 **종가**는 71,500원입니다.";
+
+std::string Sse(const std::vector<std::string>& AData) {
+  std::string Out;
+  for (const std::string& D : AData) Out += "data: " + D + "\n\n";
+  return Out;
+}
+
+// The reply as each provider streams it.
+std::string StreamOf(int AProvider) {
+  std::vector<std::string> Events;
+  switch (AProvider) {
+    case 0:  // Gemini
+      for (std::size_t I = 0; I < kPieces.size(); ++I)
+        Events.push_back(R"({"candidates":[{"content":{"parts":[{"text":")" + kPieces[I] +
+                         R"("}],"role":"model"})" +
+                         (I + 1 == kPieces.size() ? R"(,"finishReason":"STOP")" : "") + "}]}");
+      return Sse(Events);
+    case 1:  // OpenAI
+    case 3:  // DeepSeek
+      for (const std::string& P : kPieces)
+        Events.push_back(R"({"choices":[{"index":0,"delta":{"content":")" + P + R"("}}]})");
+      Events.push_back(R"({"choices":[{"index":0,"delta":{},"finish_reason":"stop"}]})");
+      return Sse(Events) + "data: [DONE]\n\n";
+    case 2: {  // Claude
+      std::string Out =
+          "event: message_start\ndata: {\"type\":\"message_start\",\"message\":{\"id\":\"m\","
+          "\"role\":\"assistant\",\"content\":[]}}\n\nevent: content_block_start\ndata: "
+          "{\"type\":\"content_block_start\",\"index\":0,\"content_block\":{\"type\":\"text\","
+          "\"text\":\"\"}}\n\n";
+      for (const std::string& P : kPieces)
+        Out += "event: content_block_delta\ndata: {\"type\":\"content_block_delta\",\"index\":0,"
+               "\"delta\":{\"type\":\"text_delta\",\"text\":\"" + P + "\"}}\n\n";
+      return Out + "event: message_stop\ndata: {\"type\":\"message_stop\"}\n\n";
+    }
+    default: {  // Ollama
+      std::string Out;
+      for (const std::string& P : kPieces)
+        Out += R"({"message":{"role":"assistant","content":")" + P + R"("},"done":false})" "\n";
+      return Out + R"({"message":{"role":"assistant","content":""},"done":true})" "\n";
+    }
+  }
+}
+
+class LiveReplyTest : public ::testing::TestWithParam<std::tuple<int, int>> {
+ protected:
+  std::string Home = UseFreshDataFolder();
+  TConfig Config{Home + "/Kestrill.Ini"};
+  TFakeHttpServer Server;
+  TRecordingView View;
+  TFakeQueue Queue;
+  TFakeDialogs Dialogs;
+  TFakeControls Controls;
+
+  void SetUp() override {
+    setenv("TMPDIR", Home.c_str(), 1);
+    for (const char* Var : {"KESTRILL_GEMINI_URL", "KESTRILL_OPENAI_URL", "KESTRILL_ANTHROPIC_URL",
+                            "KESTRILL_DEEPSEEK_URL"})
+      setenv(Var, Server.BaseUrl().c_str(), 1);
+    for (auto Key : {keys::GeminiKey, keys::OpenAIKey, keys::ClaudeKey, keys::DeepseekKey})
+      Config.Write(Key, "key");
+    Config.Write(keys::OllamaURL, Server.BaseUrl() + "/api/chat");
+  }
+  void TearDown() override { unsetenv("TMPDIR"); }
+};
+
+}  // namespace
+
+TEST_P(LiveReplyTest, TheReplyGrowsInItsOwnBubbleAndEndsAsWithoutStreaming) {
+  const auto [Provider, Mode] = GetParam();
+  Config.Write(keys::Stream, true);
+  Server.SetDefault({200, StreamOf(Provider), Provider == 4 ? "application/x-ndjson" : "text/event-stream"});
+  Controls.Provider = Provider;
+  Controls.Mode = Mode;
+  TChatController Controller(Config, View, Queue, Dialogs, Controls);
+  Controller.SetSaveAfterTurn(false);
+  Controller.FormCreate();
+  Controller.ChatWebBrowserDidFinishLoad();
+  View.Scripts.clear();
+  Controls.Prompt = "종가는?";
+  Controller.btnSendClick();
+  while (Controller.TurnRunning()) ASSERT_TRUE(Queue.RunNext());
+
+  // What went out asked for a stream.
+  const TRecordedRequest R = Server.LastRequest();
+  if (Provider == 0) {
+    EXPECT_NE(R.Path.find(":streamGenerateContent"), std::string::npos) << R.Path;
+    EXPECT_EQ(R.Query.rfind("alt=sse&key=key", 0), 0u) << R.Query;
+  } else {
+    EXPECT_NE(R.Body.find("\"stream\":true"), std::string::npos) << R.Body;
+  }
+  // The reply grew in its own bubble, which went before the finished reply was drawn.
+  std::size_t Live = 0, Removed = std::string::npos, Final = std::string::npos;
+  for (std::size_t I = 0; I < View.Scripts.size(); ++I) {
+    const std::string& S = View.Scripts[I];
+    if (S.rfind("updateLiveReply(", 0) == 0) ++Live;
+    if (S == "removeLiveReply();") Removed = I;
+    if (S.rfind("appendChat(false", 0) == 0) Final = I;
+  }
+  EXPECT_GE(Live, 1u);
+  ASSERT_NE(Removed, std::string::npos);
+  ASSERT_NE(Final, std::string::npos);
+  EXPECT_LT(Removed, Final);
+  ASSERT_EQ(Controller.ChatHistory().size(), 2u);
+  EXPECT_EQ(Controller.ChatHistory()[1].Text, kReply);
+  EXPECT_TRUE(Dialogs.Alarms.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryProviderAndMode, LiveReplyTest,
+                         ::testing::Combine(::testing::Range(0, 5), ::testing::Values(0, 1)));
+
+TEST(LiveReply, OffByDefaultTheRequestIsUnchanged) {
+  const std::string Home = UseFreshDataFolder();
+  TConfig Config(Home + "/Kestrill.Ini");
+  TFakeHttpServer Server;
+  setenv("KESTRILL_OPENAI_URL", Server.BaseUrl().c_str(), 1);
+  Config.Write(keys::OpenAIKey, "key");
+  Server.SetDefault({200, R"({"choices":[{"message":{"content":"답"}}]})"});
+  TRecordingView View;
+  TFakeQueue Queue;
+  TFakeDialogs Dialogs;
+  TFakeControls Controls;
+  TChatController Controller(Config, View, Queue, Dialogs, Controls);
+  Controller.SetSaveAfterTurn(false);
+  Controller.FormCreate();
+  Controller.ChatWebBrowserDidFinishLoad();
+  Controls.Prompt = "질문";
+  Controller.btnSendClick();
+  while (Controller.TurnRunning()) ASSERT_TRUE(Queue.RunNext());
+  EXPECT_EQ(Server.LastRequest().Body.find("\"stream\""), std::string::npos);
+  for (const std::string& S : View.Scripts) EXPECT_EQ(S.find("LiveReply"), std::string::npos) << S;
+  unsetenv("KESTRILL_OPENAI_URL");
+}
