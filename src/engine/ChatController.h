@@ -22,6 +22,9 @@
 
 namespace kestrill {
 
+// The note an empty chat shows while no provider key or Ollama address is set ("" once one is).
+std::string FirstStartNote(const TConfig& AConfig);
+
 class TChatController {
  public:
   TChatController(TConfig& AConfig, IChatView& AView, IUiQueue& AQueue, IDialogs& ADialogs,

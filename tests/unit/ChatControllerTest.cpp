@@ -245,3 +245,25 @@ TEST_F(ChatControllerTest, NoModeSelectedEndsTheTurnAtOnce) {
   EXPECT_TRUE(Controls.Send);
   EXPECT_TRUE(Controller.ChatHistory().empty());
 }
+
+TEST(FirstStart, AnEmptyChatSaysWhereToEnterAKeyUntilOneIsSet) {
+  const std::string Home = UseFreshDataFolder();
+  TConfig Config(Home + "/Kestrill.Ini");
+  TRecordingView View;
+  TFakeQueue Queue;
+  TFakeDialogs Dialogs;
+  TFakeControls Controls;
+  TChatController Controller(Config, View, Queue, Dialogs, Controls);
+  Controller.FormCreate();
+  Controller.ChatWebBrowserDidFinishLoad();
+  ASSERT_FALSE(View.Scripts.empty());
+  EXPECT_EQ(View.Scripts.back(),
+            "appendChat(false, \"\", \"" + EncodeForPage(FirstStartNote(Config)) + "\");");
+  EXPECT_NE(FirstStartNote(Config).find("환경설정"), std::string::npos);
+  for (auto Key : {keys::GeminiKey, keys::OllamaURL}) {
+    TConfig Fresh(Home + "/Other.Ini");
+    Fresh.Write(Key, "x");
+    EXPECT_EQ(FirstStartNote(Fresh), "");
+    Fresh.Write(Key, "");
+  }
+}
