@@ -367,6 +367,7 @@ class MainWindowTest : public QObject {
 
   void noReplyTakesThePromptBack() {
     TConfig(SettingsFilePath()).Write(keys::OpenAIKey, "");
+    TConfig(SettingsFilePath()).Write(keys::ClaudeKey, "x");  // not a first start: no note
     auto W = OpenWindow();
     Type(*W, "hello");
     QTest::keyClick(W->findChild<QPlainTextEdit*>("MemoInput"), Qt::Key_Return);
