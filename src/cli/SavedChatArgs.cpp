@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "cli/TerminalShell.h"
+#include "engine/ChatArchive.h"
 #include "storage/Catalogue.h"
 
 namespace kestrill {
@@ -51,6 +52,34 @@ std::string CatalogueSpellingOf(const TChatFiles& AFiles, const std::string& APa
   for (const TChatFile& E : AFiles.List())
     if (!E.FileName.empty() && Resolved(E.FileName) == Wanted) return E.FileName;
   return Absolute(APath).string();
+}
+
+int SearchSavedChatsCommand(TChatFiles& AFiles, const std::string& AQuery, std::ostream& AOut,
+                            std::ostream& AErr) {
+  if (std::string Error = AFiles.LoadChatFileList(); !Error.empty()) {
+    AErr << ForTerminal(Error) << '\n';
+    return 1;
+  }
+  TChatSearch Search;
+  const auto Hits = SearchSavedChats(Search, AFiles, AQuery);
+  for (const TChatSearchHit& H : Hits)
+    AOut << H.FilePath << '\t' << OneField(H.Title) << '\t' << OneField(H.Snippet) << '\n';
+  if (Hits.empty()) AErr << "찾는 단어가 들어 있는 채팅이 없습니다.\n";
+  return Hits.empty() ? 1 : 0;
+}
+
+int ExportSavedChatCommand(TChatFiles& AFiles, const std::string& AChatFile,
+                           const std::string& AOut, std::ostream& AErr) {
+  AFiles.LoadChatFileList();  // only for the title: a chat outside the catalogue is titled too
+  const std::string File = CatalogueSpellingOf(AFiles, AChatFile);
+  // A chat the catalogue does not list is titled by its first prompt.
+  const std::string Title = AFiles.GetChatFileIndex(File) >= 0 ? AFiles.EntryOf(File).Title : "";
+  if (std::string Error = ExportSavedChat(File, Title, AOut); !Error.empty()) {
+    AErr << ForTerminal(Error) << '\n';
+    return 1;
+  }
+  AErr << "내보냄: " << AOut << '\n';
+  return 0;
 }
 
 }  // namespace kestrill

@@ -26,6 +26,8 @@ constexpr std::string_view kUsage =
     "                     [--mode chatbot|agent] [--allow-commands|--deny-commands]\n"
     "                     [--save | --chat FILE] [--attach FILE] 질문...\n"
     "       kestrill-cli --list\n"
+    "       kestrill-cli --search 단어...\n"
+    "       kestrill-cli --chat FILE --export OUT.md|OUT.html\n"
     "\n"
     "  질문을 한 번 보내고 답을 표준 출력에 씁니다. 상태와 오류는 표준 오류로 나갑니다.\n"
     "  공급자와 모드를 주지 않으면 설정 파일의 값(Model/Selected, Bot/Mode)을 씁니다.\n"
@@ -42,6 +44,10 @@ constexpr std::string_view kUsage =
     "  --attach FILE        FILE을 질문에 첨부합니다\n"
     "  --list               채팅 목록을 최근 것부터 한 줄에 하나씩 보여 줍니다\n"
     "                       (파일, 제목, 시각(yyyymmddhhnnss)을 탭으로 나눕니다)\n"
+    "  --search 단어...     데이터 폴더의 모든 채팅에서 단어가 모두 들어 있는 채팅을 찾아\n"
+    "                       파일, 제목, 찾은 곳의 앞뒤 글을 탭으로 나눠 보여 줍니다\n"
+    "  --export OUT         --chat FILE의 채팅을 OUT에 씁니다(.md는 마크다운, .html은\n"
+    "                       인터넷 없이 열리는 한 파일). 질문은 보내지 않습니다\n"
     "  --allow-commands     에이전트가 요청하는 터미널 명령을 묻지 않고 허용합니다\n"
     "  --deny-commands      에이전트가 요청하는 터미널 명령을 모두 거부합니다\n"
     "                       (둘 다 없으면 터미널에서 묻고, 터미널이 없으면 거부합니다)\n"
@@ -102,6 +108,15 @@ int main(int argc, char** argv) {
     return ListSavedChats(Files, std::cout, std::cerr);
   }
 
+  if (!Args.empty() && Args[0] == "--search") {
+    std::string Query;
+    for (std::size_t I = 1; I < Args.size(); ++I) Query += (I > 1 ? " " : "") + Args[I];
+    if (Query.find_first_not_of(" \t") == std::string::npos)
+      return UsageError("찾을 단어를 입력하세요.");
+    TChatFiles Files(GetDataPath());
+    return SearchSavedChatsCommand(Files, Query, std::cout, std::cerr);
+  }
+
   static const std::vector<std::string_view> kProviders{"gemini", "chatgpt", "claude", "deepseek",
                                                         "ollama"};
   static const std::vector<std::string_view> kModes{"chatbot", "agent"};
@@ -109,12 +124,13 @@ int main(int argc, char** argv) {
   CheckAndCreateDirectory(kProductName);
   int Provider = Config.Read(keys::Selected, 0);
   int Mode = Config.Read(keys::Mode, 1);
-  std::string Prompt, ChatFile, AttachFile;
+  std::string Prompt, ChatFile, AttachFile, ExportFile;
   bool Save = false;
   TCommandPolicy Policy = TCommandPolicy::Ask;
   for (std::size_t I = 0; I < Args.size(); ++I) {
     const std::string& A = Args[I];
-    const bool TakesValue = A == "--provider" || A == "--mode" || A == "--chat" || A == "--attach";
+    const bool TakesValue =
+        A == "--provider" || A == "--mode" || A == "--chat" || A == "--attach" || A == "--export";
     if (TakesValue && I + 1 >= Args.size()) return UsageError("값이 빠졌습니다: " + A);
     if (A == "--allow-commands" || A == "--deny-commands") {
       Policy = A == "--allow-commands" ? TCommandPolicy::Allow : TCommandPolicy::Deny;
@@ -125,6 +141,8 @@ int main(int argc, char** argv) {
       (A == "--provider" ? Provider : Mode) = Index;
     } else if (A == "--chat" || A == "--attach") {
       (A == "--chat" ? ChatFile : AttachFile) = Args[++I];
+    } else if (A == "--export") {
+      ExportFile = Args[++I];
     } else if (A == "--save") {
       Save = true;
     } else if (A == "--list") {
@@ -134,6 +152,14 @@ int main(int argc, char** argv) {
     } else {
       Prompt += (Prompt.empty() ? "" : " ") + A;
     }
+  }
+  if (!ExportFile.empty()) {
+    if (ChatFile.empty()) return UsageError("--export에는 내보낼 채팅(--chat FILE)이 필요합니다.");
+    if (!Prompt.empty() || Save || !AttachFile.empty())
+      return UsageError("--export는 질문이나 --save, --attach와 함께 쓸 수 없습니다.");
+    if (!IsFile(ChatFile)) return UsageError("채팅 파일이 없습니다: " + ChatFile);
+    TChatFiles Files(GetDataPath());
+    return ExportSavedChatCommand(Files, ChatFile, ExportFile, std::cerr);
   }
   if (Prompt.empty()) return UsageError("질문을 입력하세요.");
   if (!ChatFile.empty() && !IsFile(ChatFile))

@@ -55,7 +55,9 @@ std::string ExportSavedChat(const std::string& AChatFile, const std::string& ATi
 
 std::string ExportChatItem(TChatController& AController, const std::string& AFileName,
                            const std::string& APath) {
-  const std::string Title = AController.Files().EntryOf(AFileName).Title;
+  const TChatFiles& Files = AController.Files();
+  const std::string Title =
+      Files.GetChatFileIndex(AFileName) >= 0 ? Files.EntryOf(AFileName).Title : "";
   if (AFileName == AController.ChatFileName() && AController.ChatFileState() == cfsModified)
     return ExportChatToFile(AController.ChatHistory(), Title, APath);
   return ExportSavedChat(AFileName, Title, APath);

@@ -26,6 +26,7 @@
 #include "core/FileIO.h"
 #include "core/JsonPath.h"
 #include "storage/ChatJson.h"
+#include "storage/HistoryFile.h"
 
 using namespace kestrill;
 using namespace kestrill::testing;
@@ -639,4 +640,37 @@ TEST(Cli, CtrlCWhileTheCommandQuestionWaitsOnTheTerminal) {
       {"tool", "사용자가 도구 실행을 중지했습니다."}};
   EXPECT_EQ(SavedMessages(Files[0]), Kept);
   EXPECT_EQ(ReadChatJsonFile(Files[0]).Value[2]["toolname"], "execute_cmd");
+}
+
+TEST(Cli, SearchAndExportSavedChats) {
+  const std::string Home = HomeForChatGpt();
+  const std::string Data = Home + "/Documents/Kestrill";
+  TChatHistory Chat{CreateChatMessage(kRoleUser, "삼성전자 배당은?"),
+                    CreateChatMessage(kRoleModel, "분기 배당은 361원입니다.")};
+  WriteFileAtomic(Data + "/20261201090000.json", FormatHistoryFile(Chat));
+  Chat[0].Text = "Apple earnings";
+  WriteFileAtomic(Data + "/20261202090000.json", FormatHistoryFile(Chat));
+
+  TRun R = RunCli(Home, "http://127.0.0.1:9", "--search 배당 삼성전자");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out, Data + "/20261201090000.json\t삼성전자 배당은?\t삼성전자 배당은?\n");
+  R = RunCli(Home, "http://127.0.0.1:9", "--search 361원");
+  EXPECT_LT(R.Out.find("20261202090000.json"), R.Out.find("20261201090000.json")) << R.Out;
+  R = RunCli(Home, "http://127.0.0.1:9", "--search 없는단어");
+  EXPECT_EQ(R.Status, 1);
+  EXPECT_EQ(R.Out, "");
+
+  const std::string Md = Home + "/삼성 배당.md";
+  R = RunCli(Home, "http://127.0.0.1:9",
+             "--chat '" + Data + "/20261201090000.json' --export '" + Md + "'");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(ReadFileBytes(Md).value_or("").rfind("# 삼성전자 배당은?\r\n\r\n## 질문", 0), 0u);
+  const std::pair<std::string, int> Refused[] = {
+      {"--export '" + Home + "/x.md'", 2},
+      {"--chat '" + Data + "/20261201090000.json' --export '" + Home + "/x.txt'", 1},
+      {"--chat '" + Data + "/20261201090000.json' --export '" + Home + "/x.md' 질문", 2},
+      {"--search", 2},
+  };
+  for (const auto& [Args, Status] : Refused)
+    EXPECT_EQ(RunCli(Home, "http://127.0.0.1:9", Args).Status, Status) << Args;
 }
