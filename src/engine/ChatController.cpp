@@ -224,6 +224,8 @@ void TChatController::StopTurn() {
   if (FFiles.State == cfsOpen) FFiles.State = cfsModified;
   FTasks->RequestStop();
   FView.EvaluateJavaScript(kRemoveLoadingScript);
+  // A reply cut off mid-stream is not kept, so the page shows what the conversation holds.
+  if (FConfig.Read(keys::Stream, false)) FView.RemoveLiveReply();
   if (FPageLoaded) FControls.SetSendEnabled(true);
 }
 

@@ -2,11 +2,14 @@
 // and the finished reply, the conversation and the turn's end are what they are without it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 #include "FakeHttpServer.h"
 #include "FakeShell.h"
 #include "RecordingView.h"
+#include "ScriptedServer.h"
 #include "TestEnv.h"
 #include "engine/ChatController.h"
 
@@ -147,5 +150,43 @@ TEST(LiveReply, OffByDefaultTheRequestIsUnchanged) {
   while (Controller.TurnRunning()) ASSERT_TRUE(Queue.RunNext());
   EXPECT_EQ(Server.LastRequest().Body.find("\"stream\""), std::string::npos);
   for (const std::string& S : View.Scripts) EXPECT_EQ(S.find("LiveReply"), std::string::npos) << S;
+  unsetenv("KESTRILL_OPENAI_URL");
+}
+
+TEST(LiveReply, StopMidStreamEndsTheTurnAndTakesThePartialReplyAway) {
+  using std::chrono::milliseconds;
+  const std::string Home = UseFreshDataFolder();
+  TConfig Config(Home + "/Kestrill.Ini");
+  // The first pieces arrive, then the server holds the line.
+  TScriptedServer Server(
+      {{"HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n\r\n"
+        "data: {\"choices\":[{\"index\":0,\"delta\":{\"content\":\"삼성\"}}]}\n\n",
+        milliseconds(0)}},
+      milliseconds(20000));
+  setenv("KESTRILL_OPENAI_URL", Server.BaseUrl().c_str(), 1);
+  Config.Write(keys::OpenAIKey, "key");
+  Config.Write(keys::Stream, true);
+  TRecordingView View;
+  TFakeQueue Queue;
+  TFakeDialogs Dialogs;
+  TFakeControls Controls;
+  TChatController Controller(Config, View, Queue, Dialogs, Controls);
+  Controller.SetSaveAfterTurn(false);
+  Controller.FormCreate();
+  Controller.ChatWebBrowserDidFinishLoad();
+  Controls.Prompt = "질문";
+  Controller.btnSendClick();
+  auto Grew = [&] {
+    for (const std::string& S : View.Scripts)
+      if (S.rfind("updateLiveReply(", 0) == 0) return true;
+    return false;
+  };
+  while (!Grew()) ASSERT_TRUE(Queue.RunNext());
+  Controller.StopCommand();
+  EXPECT_FALSE(Controller.TurnRunning());
+  const auto Removed = std::find(View.Scripts.begin(), View.Scripts.end(), "removeLiveReply();");
+  EXPECT_NE(Removed, View.Scripts.end());
+  EXPECT_EQ(Controller.ChatHistory().size(), 1u);  // the question, without a cut-off answer
+  Controller.Shutdown();
   unsetenv("KESTRILL_OPENAI_URL");
 }
