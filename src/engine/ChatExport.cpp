@@ -102,25 +102,6 @@ std::string BaseName(const std::string& APath) {
 // Draws the items on the page with its own functions, then turns every drawn chart into an
 // image (the chart library may load after the first chart is asked for: wait for it).
 constexpr char kLoader[] = R"JS(
-function exportedSources(names, items) {
-  var details = document.createElement('details');
-  details.className = 'export-sources';
-  var summary = document.createElement('summary');
-  summary.textContent = '출처: ' + names;
-  details.appendChild(summary);
-  items.forEach(function (s) {
-    var head = document.createElement('div');
-    head.className = 'export-source-call';
-    head.textContent = s[0] + ' ' + s[1];
-    details.appendChild(head);
-    if (s[2]) {
-      var pre = document.createElement('pre');
-      pre.textContent = s[2];
-      details.appendChild(pre);
-    }
-  });
-  document.body.appendChild(details);
-}
 function exportedChartsToImages(triesLeft) {
   var pending = 0;
   document.querySelectorAll('.chart-container canvas').forEach(function (canvas) {
@@ -186,26 +167,17 @@ std::string ExportChatHtml(const TChatHistory& AAll, const std::string& ATitle) 
              EscapeForJS(HtmlEscape(BaseName(M.AttachedFilePath))) + ");");
     }
     // With its id, as when the chat is open: a bubble without one is drawn as a status line.
-    Item(std::string("appendChat(") + (IsUser ? "true" : "false") + ", " +
-         EscapeForJS(M.MsgID.empty() ? std::string("m") + std::to_string(I) : M.MsgID) + ", \"" +
-         EncodeForPage(M.Text) + "\");");
+    const std::string Id = M.MsgID.empty() ? "m" + std::to_string(I) : M.MsgID;
+    Item(std::string("appendChat(") + (IsUser ? "true" : "false") + ", " + EscapeForJS(Id) +
+         ", \"" + EncodeForPage(M.Text) + "\");");
     if (Next != Sources.end() && Next->AnswerIndex == I) {
-      std::string Names, List;
-      for (const TToolSource& S : Next->Sources) {
-        if (Names.find(S.ToolName) == std::string::npos)
-          Names += (Names.empty() ? "" : ", ") + S.ToolName;
-        List += "[" + EscapeForJS(S.ToolName) + ", " + EscapeForJS(S.Arguments) + ", " +
-                EscapeForJS(S.Result) + "],";
-      }
-      Item("exportedSources(" + EscapeForJS(Names) + ", [" + List + "]);");
+      Item("appendSources(" + EscapeForJS(Id) + ", " + EscapeForJS(SourcesJson(Next->Sources, {})) +
+           ");");
       ++Next;
     }
   }
   const std::string Block =
-      "<style>.action-menu{display:none!important}.export-sources{margin:-6px 0 15px 4px;"
-      "color:#555;font-size:13px}.export-sources summary{cursor:pointer}"
-      ".export-source-call{margin:8px 0 4px;font-family:monospace;word-break:break-all}"
-      "img.export-chart{max-width:100%;margin:0}</style>\n<script>\nvar EXPORT_TITLE = " +
+      "<style>.action-menu{display:none!important}img.export-chart{max-width:100%;margin:0}</style>\n<script>\nvar EXPORT_TITLE = " +
       EscapeForJS(ATitle) + ";\nvar EXPORT_ITEMS = [\n" + Items + "];\n" + kLoader +
       "</script>\n";
   std::string Page = ChatPageHtml();

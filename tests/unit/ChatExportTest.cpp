@@ -116,7 +116,7 @@ TEST(ChatExport, HtmlDrawsItselfWithoutTheNetwork) {
   ASSERT_EQ(std::system(Command.c_str()), 0);
   const std::string Page = ReadFileBytes(Dom).value_or("");
   for (const char* Expected :
-       {"종가와 공시를 알려줘", "종가는 <strong>71,500원</strong>입니다.", "<details class=\"export-sources\">",
+       {"종가와 공시를 알려줘", "종가는 <strong>71,500원</strong>입니다.", "<details class=\"sources\">",
         "<summary>출처: get_krx_price, search_dart_disclosures, draw_stock_chart</summary>",
         "[삼성전자] 종가: 71500원", "class=\"export-chart\"", "src=\"data:image/png;base64,",
         "<title>삼성전자 &lt;종가&gt;</title>"})
