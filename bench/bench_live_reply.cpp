@@ -3,7 +3,6 @@
 // Run under xvfb-run: bench/bench_live_reply [tokens] [microseconds between tokens]
 #include <httplib.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "ForkedServer.h"
 #include "app/MainWindow.h"
 #include "app/WebViewHost.h"
 #include "core/Config.h"
@@ -44,15 +44,8 @@ double ThreadCpuMs() {
 // An OpenAI-style provider that streams ATokens pieces of Korean and English text with AGapUs
 // between them, Markdown tables and lists included so the page has real work to redraw.
 std::pair<pid_t, std::string> StartProvider(int ATokens, int AGapUs) {
-  int Pipe[2];
-  if (pipe(Pipe) != 0) Fail("pipe");
-  const pid_t Pid = fork();
-  if (Pid < 0) Fail("fork");
-  if (Pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    close(Pipe[0]);
-    httplib::Server Server;
-    Server.Post(".*", [=](const httplib::Request&, httplib::Response& Res) {
+  return bench::StartForkedServer([=](httplib::Server& AServer) {
+    AServer.Post(".*", [=](const httplib::Request&, httplib::Response& Res) {
       Res.set_chunked_content_provider("text/event-stream", [=](size_t, httplib::DataSink& Sink) {
         static const char* const kPieces[] = {"삼성전자 ", "**영업이익** ", "9.18조 ", "원, ",
                                               "P/E ", "12x ", "\\n\\n| 구분 | 값 |\\n|---|---:|\\n| 매출 | 79조 |\\n\\n",
@@ -71,17 +64,7 @@ std::pair<pid_t, std::string> StartProvider(int ATokens, int AGapUs) {
         return true;
       });
     });
-    const int Port = Server.bind_to_any_port("127.0.0.1");
-    if (write(Pipe[1], &Port, sizeof Port) != sizeof Port) _exit(1);
-    close(Pipe[1]);
-    Server.listen_after_bind();
-    _exit(0);
-  }
-  close(Pipe[1]);
-  int Port = 0;
-  if (read(Pipe[0], &Port, sizeof Port) != sizeof Port || Port <= 0) Fail("provider did not start");
-  close(Pipe[0]);
-  return {Pid, "http://127.0.0.1:" + std::to_string(Port)};
+  });
 }
 
 }  // namespace

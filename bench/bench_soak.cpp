@@ -8,6 +8,8 @@
 //
 // N defaults to 10 (a user starts a new chat for each topic); N = 0 keeps one chat throughout.
 #include <httplib.h>
+
+#include "ForkedServer.h"
 #include <malloc.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -109,32 +111,15 @@ std::string ProviderAnswer(const std::string& ABody, int ASerial, std::mt19937& 
 
 // Starts the provider; returns its process and base URL.
 std::pair<pid_t, std::string> StartProvider() {
-  int Pipe[2];
-  if (pipe(Pipe) != 0) Fail("pipe");
-  const pid_t Pid = fork();
-  if (Pid < 0) Fail("fork");
-  if (Pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    close(Pipe[0]);
-    httplib::Server Server;
-    std::mt19937 Rng(20260125);
-    int Serial = 0;
-    std::mutex Lock;
-    Server.Post(".*", [&](const httplib::Request& Req, httplib::Response& Res) {
-      std::lock_guard L(Lock);
-      Res.set_content(ProviderAnswer(Req.body, ++Serial, Rng), "application/json");
+  return bench::StartForkedServer([](httplib::Server& AServer) {
+    auto Rng = std::make_shared<std::mt19937>(20260125);
+    auto Serial = std::make_shared<int>(0);
+    auto Lock = std::make_shared<std::mutex>();
+    AServer.Post(".*", [=](const httplib::Request& Req, httplib::Response& Res) {
+      std::lock_guard L(*Lock);
+      Res.set_content(ProviderAnswer(Req.body, ++*Serial, *Rng), "application/json");
     });
-    const int Port = Server.bind_to_any_port("127.0.0.1");
-    if (write(Pipe[1], &Port, sizeof Port) != sizeof Port) _exit(1);
-    close(Pipe[1]);
-    Server.listen_after_bind();
-    _exit(0);
-  }
-  close(Pipe[1]);
-  int Port = 0;
-  if (read(Pipe[0], &Port, sizeof Port) != sizeof Port || Port <= 0) Fail("provider did not start");
-  close(Pipe[0]);
-  return {Pid, "http://127.0.0.1:" + std::to_string(Port)};
+  });
 }
 
 // ---------------------------------------------------------------------------------------------

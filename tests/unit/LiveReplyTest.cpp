@@ -63,15 +63,32 @@ std::string StreamOf(int AProvider) {
   }
 }
 
+// A window's worth of fakes around a controller whose page has loaded.
+struct TShell {
+  explicit TShell(TConfig& AConfig) : Controller(AConfig, View, Queue, Dialogs, Controls) {
+    Controller.SetSaveAfterTurn(false);
+    Controller.FormCreate();
+    Controller.ChatWebBrowserDidFinishLoad();
+  }
+  void Send(const std::string& APrompt) {
+    Controls.Prompt = APrompt;
+    Controller.btnSendClick();
+  }
+  void Finish() {
+    while (Controller.TurnRunning()) ASSERT_TRUE(Queue.RunNext());
+  }
+  TRecordingView View;
+  TFakeQueue Queue;
+  TFakeDialogs Dialogs;
+  TFakeControls Controls;
+  TChatController Controller;
+};
+
 class LiveReplyTest : public ::testing::TestWithParam<std::tuple<int, int>> {
  protected:
   std::string Home = UseFreshDataFolder();
   TConfig Config{Home + "/Kestrill.Ini"};
   TFakeHttpServer Server;
-  TRecordingView View;
-  TFakeQueue Queue;
-  TFakeDialogs Dialogs;
-  TFakeControls Controls;
 
   void SetUp() override {
     setenv("TMPDIR", Home.c_str(), 1);
@@ -91,16 +108,14 @@ TEST_P(LiveReplyTest, TheReplyGrowsInItsOwnBubbleAndEndsAsWithoutStreaming) {
   const auto [Provider, Mode] = GetParam();
   Config.Write(keys::Stream, true);
   Server.SetDefault({200, StreamOf(Provider), Provider == 4 ? "application/x-ndjson" : "text/event-stream"});
-  Controls.Provider = Provider;
-  Controls.Mode = Mode;
-  TChatController Controller(Config, View, Queue, Dialogs, Controls);
-  Controller.SetSaveAfterTurn(false);
-  Controller.FormCreate();
-  Controller.ChatWebBrowserDidFinishLoad();
-  View.Scripts.clear();
-  Controls.Prompt = "종가는?";
-  Controller.btnSendClick();
-  while (Controller.TurnRunning()) ASSERT_TRUE(Queue.RunNext());
+  TShell Shell(Config);
+  Shell.Controls.Provider = Provider;
+  Shell.Controls.Mode = Mode;
+  Shell.View.Scripts.clear();
+  Shell.Send("종가는?");
+  Shell.Finish();
+  const auto& View = Shell.View;
+  const auto& Controller = Shell.Controller;
 
   // What went out asked for a stream.
   const TRecordedRequest R = Server.LastRequest();
@@ -124,7 +139,7 @@ TEST_P(LiveReplyTest, TheReplyGrowsInItsOwnBubbleAndEndsAsWithoutStreaming) {
   EXPECT_LT(Removed, Final);
   ASSERT_EQ(Controller.ChatHistory().size(), 2u);
   EXPECT_EQ(Controller.ChatHistory()[1].Text, kReply);
-  EXPECT_TRUE(Dialogs.Alarms.empty());
+  EXPECT_TRUE(Shell.Dialogs.Alarms.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryProviderAndMode, LiveReplyTest,
@@ -137,19 +152,12 @@ TEST(LiveReply, OffByDefaultTheRequestIsUnchanged) {
   setenv("KESTRILL_OPENAI_URL", Server.BaseUrl().c_str(), 1);
   Config.Write(keys::OpenAIKey, "key");
   Server.SetDefault({200, R"({"choices":[{"message":{"content":"답"}}]})"});
-  TRecordingView View;
-  TFakeQueue Queue;
-  TFakeDialogs Dialogs;
-  TFakeControls Controls;
-  TChatController Controller(Config, View, Queue, Dialogs, Controls);
-  Controller.SetSaveAfterTurn(false);
-  Controller.FormCreate();
-  Controller.ChatWebBrowserDidFinishLoad();
-  Controls.Prompt = "질문";
-  Controller.btnSendClick();
-  while (Controller.TurnRunning()) ASSERT_TRUE(Queue.RunNext());
+  TShell Shell(Config);
+  Shell.Send("질문");
+  Shell.Finish();
   EXPECT_EQ(Server.LastRequest().Body.find("\"stream\""), std::string::npos);
-  for (const std::string& S : View.Scripts) EXPECT_EQ(S.find("LiveReply"), std::string::npos) << S;
+  for (const std::string& S : Shell.View.Scripts)
+    EXPECT_EQ(S.find("LiveReply"), std::string::npos) << S;
   unsetenv("KESTRILL_OPENAI_URL");
 }
 
@@ -166,22 +174,16 @@ TEST(LiveReply, StopMidStreamEndsTheTurnAndTakesThePartialReplyAway) {
   setenv("KESTRILL_OPENAI_URL", Server.BaseUrl().c_str(), 1);
   Config.Write(keys::OpenAIKey, "key");
   Config.Write(keys::Stream, true);
-  TRecordingView View;
-  TFakeQueue Queue;
-  TFakeDialogs Dialogs;
-  TFakeControls Controls;
-  TChatController Controller(Config, View, Queue, Dialogs, Controls);
-  Controller.SetSaveAfterTurn(false);
-  Controller.FormCreate();
-  Controller.ChatWebBrowserDidFinishLoad();
-  Controls.Prompt = "질문";
-  Controller.btnSendClick();
+  TShell Shell(Config);
+  Shell.Send("질문");
+  auto& View = Shell.View;
+  auto& Controller = Shell.Controller;
   auto Grew = [&] {
     for (const std::string& S : View.Scripts)
       if (S.rfind("updateLiveReply(", 0) == 0) return true;
     return false;
   };
-  while (!Grew()) ASSERT_TRUE(Queue.RunNext());
+  while (!Grew()) ASSERT_TRUE(Shell.Queue.RunNext());
   Controller.StopCommand();
   EXPECT_FALSE(Controller.TurnRunning());
   const auto Removed = std::find(View.Scripts.begin(), View.Scripts.end(), "removeLiveReply();");
