@@ -26,6 +26,7 @@
 #include <iostream>
 
 #include "app/AttachmentPreview.h"
+#include "engine/ChatArchive.h"
 #include "app/HistoryList.h"
 #include "app/SettingsDialog.h"
 #include "app/WebViewHost.h"
@@ -59,6 +60,7 @@ constexpr int kInputChrome = 22;
 
 TfrmMain::TfrmMain(QWidget* AParent) : QMainWindow(AParent) {
   setObjectName("frmMain");
+  setWindowIcon(ProgramIcon());
   setWindowTitle(U("주식 챗봇 v0.5"));
   BuildControls();
   BuildMenus();
@@ -109,6 +111,17 @@ void TfrmMain::ConnectControls() {
   connect(LayoutPreview, &TAttachmentPreview::RemoveClicked, this,
           [this] { FController->ClearAttachment(); });
 
+  // While a search is typed its hits take the chat list's place.
+  connect(SearchBox, &TChatSearchBox::ActiveChanged, this, [this](bool AActive) {
+    ListBoxHistory->setVisible(!AActive);
+    if (auto* Left = qobject_cast<QVBoxLayout*>(LayoutLeftPanel->layout()))
+      Left->setStretchFactor(SearchBox, AActive ? 1 : 0);
+  });
+  connect(SearchBox, &TChatSearchBox::ChatChosen, this,
+          [this](const QString& AFileName, const QString& ATitle) {
+            SelectHistoryItem(AFileName.toStdString());
+            FController->ListBoxHistoryChange(AFileName.toStdString(), ATitle.toStdString());
+          });
   connect(ListBoxHistory, &THistoryList::ChatChosen, this,
           [this](const QString& AFileName, const QString& ATitle) {
             FController->ListBoxHistoryChange(AFileName.toStdString(), ATitle.toStdString());
@@ -155,7 +168,7 @@ void TfrmMain::BuildControls() {
   sbLogo = new QToolButton(ToolBarLogo);
   sbLogo->setObjectName("sbLogo");
   sbLogo->setFixedSize(30, 34);
-  sbLogo->setIcon(style()->standardIcon(QStyle::SP_TitleBarMenuButton));
+  sbLogo->setIcon(ProgramIcon());
   sbLogo->setAutoRaise(true);
   auto* Name = new QLabel("Kestrill", ToolBarLogo);
   Name->setObjectName("lbName");
@@ -201,6 +214,11 @@ void TfrmMain::BuildControls() {
   sbNewChat->setObjectName("sbNewChat");
   sbNewChat->setFixedHeight(35);
   sbNewChat->setFont(Arial(14));
+  SearchBox = new TChatSearchBox(
+      [this](const std::string& AQuery) {
+        return SearchSavedChats(FSearch, FController->Files(), AQuery);
+      },
+      LayoutLeftPanel);
   ListBoxHistory = new THistoryList(LayoutLeftPanel);
   ListBoxHistory->setStyleSheet("QListWidget { background: transparent; border: none; }");
   sbSetting = new QPushButton(style()->standardIcon(QStyle::SP_FileDialogDetailedView),
@@ -209,6 +227,7 @@ void TfrmMain::BuildControls() {
   sbSetting->setFixedHeight(35);
   sbSetting->setFont(Arial(14));
   Left->addWidget(sbNewChat);
+  Left->addWidget(SearchBox);
   Left->addWidget(ListBoxHistory, 1);
   Left->addWidget(sbSetting);
 
@@ -319,6 +338,9 @@ void TfrmMain::BuildMenus() {
   MenuItemOpen = PopupMenu1->addAction(U("채팅 파일 열기"));
   MenuItemOpen->setObjectName("MenuItemOpen");
   connect(MenuItemOpen, &QAction::triggered, this, [this] { MenuItemOpenClick(); });
+  MenuItemExport = PopupMenu1->addAction(U("내보내기"));
+  MenuItemExport->setObjectName("MenuItemExport");
+  connect(MenuItemExport, &QAction::triggered, this, [this] { MenuItemExportClick(); });
 
   ActCopy = new QAction("Copy", this);
   ActCopy->setObjectName("ActCopy");

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/ChatSearchBox.h"
 #include "core/Config.h"
 #include "engine/ChatController.h"
 #include "engine/Ports.h"
@@ -111,6 +112,9 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   void MenuItemEditClick();
   void MenuItemDeleteClick();
   void MenuItemOpenClick();
+  // The chat of the item, written out as Markdown or HTML where the user chooses.
+  void MenuItemExportClick();
+  QFileDialog* SaveDialog();
   QString TargetTitle() const;
   // Gives the input box the focus unless the pointer is over the history list, where the
   // keyboard belongs to the list.
@@ -129,6 +133,7 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   // by it each time: the item itself may be gone by the time a menu command runs.
   QString FTargetItem;
   TDialogScript* FDialogScript = nullptr;
+  TChatSearch FSearch;  // what the search box read of each chat file, kept between searches
 
   TLogoBar* ToolBarLogo;
   QToolButton* sbLogo;
@@ -139,6 +144,7 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   QWidget* LayoutLeftPanel;
   QPushButton* sbNewChat;
   THistoryList* ListBoxHistory;
+  TChatSearchBox* SearchBox;
   QPushButton* sbSetting;
   TChatWebView* ChatWebBrowser;
   QWidget* LayoutBottom;
@@ -159,7 +165,9 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   QAction* MenuItemEdit;
   QAction* MenuItemDelete;
   QAction* MenuItemOpen;
+  QAction* MenuItemExport;
   QFileDialog* OpenDialog1 = nullptr;
+  QFileDialog* SaveDialog1 = nullptr;
 
   // Last: destroyed first, so its background work ends while everything above still exists.
   std::unique_ptr<TChatController> FController;

@@ -13,6 +13,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QThread>
 #include <QToolButton>
 #include <QUrl>
@@ -26,6 +28,7 @@
 #include "app/TextEditorDialog.h"
 #include "app/WebViewHost.h"
 #include "app/WindowParts.h"
+#include "engine/ChatArchive.h"
 
 namespace kestrill {
 namespace {
@@ -207,6 +210,39 @@ void TfrmMain::MenuItemOpenClick() {
   const QString File = FTargetItem;
   FTargetItem.clear();
   FController->MenuItemOpenClick(File.toStdString());
+}
+
+QFileDialog* TfrmMain::SaveDialog() {
+  if (!SaveDialog1) {
+    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1->setObjectName("SaveDialog1");
+    SaveDialog1->setFileMode(QFileDialog::AnyFile);
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+  }
+  return SaveDialog1;
+}
+
+void TfrmMain::MenuItemExportClick() {
+  const QString File = FTargetItem;
+  const QString Title = TargetTitle();
+  FTargetItem.clear();
+  if (File.isEmpty()) return;
+  static const QString kMarkdown = "Markdown (*.md)", kHtml = "HTML (*.html)";
+  QFileDialog* Dialog = SaveDialog();
+  Dialog->setNameFilters({kMarkdown, kHtml});
+  Dialog->selectNameFilter(kMarkdown);
+  Dialog->setDirectory(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+  // The title as a file name: characters no file system takes become "_".
+  QString Name = Title.isEmpty() ? QFileInfo(File).completeBaseName() : Title.left(60);
+  Name.replace(QRegularExpression(R"([\\/:*?"<>|\r\n\t])"), "_");
+  Dialog->selectFile(Name.trimmed() + ".md");
+  if (Dialog->exec() != QDialog::Accepted || Dialog->selectedFiles().isEmpty()) return;
+  QString Path = Dialog->selectedFiles().first();
+  const QString Suffix = QFileInfo(Path).suffix().toLower();
+  if (Suffix != "md" && Suffix != "html" && Suffix != "htm")
+    Path += Dialog->selectedNameFilter() == kHtml ? ".html" : ".md";
+  const std::string Error = ExportChatItem(*FController, File.toStdString(), Path.toStdString());
+  if (!Error.empty()) AlaramMessage(Error);
 }
 
 void TfrmMain::FocusInput() {

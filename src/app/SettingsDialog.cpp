@@ -143,6 +143,10 @@ TfrmSetting::TfrmSetting(TConfig& AConfig, QWidget* AOwner) : QDialog(AOwner), F
   chkDaishin = new QCheckBox(U("대신증권 API 사용"), Tools);
   chkDaishin->setObjectName("chkDaishin");
   chkDaishin->move(478, 59);
+  // Off by default: requests and replies are then exactly as they always were.
+  chkStream = new QCheckBox(U("답변을 실시간으로 표시"), this);
+  chkStream->setObjectName("chkStream");
+  chkStream->move(16, 394);
 
   auto* Ok = new QPushButton(U("확인"), this);
   Ok->setObjectName("btnOK");
@@ -183,6 +187,7 @@ void TfrmSetting::ReadConfig() {
   edDartKey->setText(QString::fromStdString(FConfig.Read(keys::DARTKey, "")));
   edKRXKey->setText(QString::fromStdString(FConfig.Read(keys::KRXKey, "")));
   chkDaishin->setChecked(FConfig.Read(keys::UseDaishin, false));
+  chkStream->setChecked(FConfig.Read(keys::Stream, false));
 }
 
 void TfrmSetting::WriteConfig() {
@@ -204,6 +209,7 @@ void TfrmSetting::WriteConfig() {
   FConfig.Write(keys::DARTKey, Text(edDartKey));
   FConfig.Write(keys::KRXKey, Text(edKRXKey));
   FConfig.Write(keys::UseDaishin, chkDaishin->isChecked());
+  FConfig.Write(keys::Stream, chkStream->isChecked());
 }
 
 }  // namespace kestrill

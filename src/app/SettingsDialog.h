@@ -25,6 +25,7 @@ class TfrmSetting : public QDialog {
   QComboBox *cbxGeminiModel, *cbxChatGPTModel, *cbxClaudeModel, *cbxDeepseekModel, *cbxOllamaModel;
   QLineEdit *edWebSearchKey, *edDartKey, *edKRXKey;
   QCheckBox* chkDaishin;
+  QCheckBox* chkStream;
 };
 
 }  // namespace kestrill

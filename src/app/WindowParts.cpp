@@ -8,6 +8,14 @@
 
 namespace kestrill {
 
+QIcon ProgramIcon() {
+  QIcon Icon;
+  for (int Size : {48, 128, 256})
+    Icon.addFile(QString(":/kestrill/kestrill-%1.png").arg(Size), QSize(Size, Size));
+  return Icon;
+}
+
+
 QSize TElidedLabel::sizeHint() const {
   const QFontMetrics M(font());
   const QMargins C = contentsMargins();

@@ -3,11 +3,15 @@
 // splitter that takes a narrower window's room from the sidebar before the chat.
 #pragma once
 
+#include <QIcon>
 #include <QLabel>
 #include <QSplitter>
 #include <QWidget>
 
 namespace kestrill {
+
+// The program's own icon (window, logo button, desktop entry), at 48, 128 and 256 pixels.
+QIcon ProgramIcon();
 
 // A label that shows its text whole when it fits and shortened with "…" when it does not;
 // text() stays the whole text. It asks for its text's width (at most its maximum width) and

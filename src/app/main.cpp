@@ -8,6 +8,7 @@
 
 #include "app/MainWindow.h"
 #include "app/WebViewHost.h"
+#include "app/WindowParts.h"
 
 int main(int argc, char** argv) {
   const char* Platform = std::getenv("QT_QPA_PLATFORM");
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
   kestrill::RegisterChatUiScheme();
   QApplication App(argc, argv);
   App.setApplicationName("Kestrill");
+  QApplication::setWindowIcon(kestrill::ProgramIcon());
   kestrill::TfrmMain Window;
   Window.show();
   return App.exec();

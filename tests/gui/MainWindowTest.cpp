@@ -2,10 +2,12 @@
 // provider on 127.0.0.1, the keys of the input box, layout restore, the dialogs, the history
 // sidebar and its menus, the shortcuts, the attachment preview.
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -28,6 +30,7 @@
 #include "app/SettingsDialog.h"
 #include "app/TextEditorDialog.h"
 #include "app/WebViewHost.h"
+#include "app/WindowParts.h"
 #include "core/FileIO.h"
 #include "core/JsonPath.h"
 #include "core/Paths.h"
@@ -87,6 +90,8 @@ QMenu* OpenItemMenu(TfrmMain& W, int ARow) {
   QListWidget* L = List(W);
   auto* Btn = W.findChild<QPushButton*>("ActionBtn");
   const QRect R = L->visualItemRect(L->item(ARow));
+  // From elsewhere, so the item is newly hovered even when the pointer was left on it.
+  QTest::mouseMove(W.findChild<QWidget*>("sbNewChat"));
   QTest::mouseMove(L->viewport(), R.center());
   [&] {
     QTRY_VERIFY(Btn->isVisible());
@@ -271,6 +276,55 @@ class MainWindowTest : public QObject {
     C.Write(keys::OpenAIKey, "sk-test");
     C.Write(keys::Selected, 1);
     C.Write(keys::Mode, 0);
+  }
+
+  void searchBoxFindsSavedChatsAndOpensThem() {
+    const auto [Old, New] = WriteTwoChats();
+    // A chat file the catalogue does not list is searched too.
+    const std::string Stray = WriteChat("stray", {{"user", "배당 일정"}, {"model", "연 1회"}});
+    auto W = OpenWindow();
+    auto* Edit = W->findChild<QLineEdit*>("edSearch");
+    auto* Hits = W->findChild<QListWidget*>("ListSearchHits");
+    QCOMPARE(Edit->placeholderText(), Q("채팅 검색"));
+    QVERIFY(!Hits->isVisible());
+    const std::pair<const char*, QStringList> Cases[] = {
+        {"오늘", {QString::fromStdString(New)}},      // by title and text
+        {"지난주 답", {QString::fromStdString(Old)}},  // every word
+        {"배당", {QString::fromStdString(Stray)}},
+        {"없는 말", {QString()}},                       // the "nothing found" line
+    };
+    for (const auto& [Query, Files] : Cases) {
+      Edit->setText(Q(Query));
+      QTRY_VERIFY(Hits->isVisible());
+      QTRY_COMPARE(Hits->item(0)->data(Qt::UserRole).toString(), Files[0]);
+      QCOMPARE(Hits->count(), int(Files.size()));
+      QVERIFY(!List(*W)->isVisible());
+    }
+    Edit->setText(Q("지난주"));
+    QTRY_COMPARE(Hits->item(0)->data(Qt::UserRole).toString(), QString::fromStdString(Old));
+    QTest::mouseClick(Hits->viewport(), Qt::LeftButton, {},
+                      Hits->visualItemRect(Hits->item(0)).center());
+    QTRY_COMPARE(QString::fromStdString(W->Controller().ChatFileName()), QString::fromStdString(Old));
+    QTRY_COMPARE(Bubbles(*W), Q("U:지난주 질문|M:지난주 답"));
+    QTest::keyClick(Edit, Qt::Key_Escape);
+    QTRY_VERIFY(List(*W)->isVisible());
+    QVERIFY(!Hits->isVisible());
+  }
+
+  void liveReplySettingAndProgramIcon() {
+    TConfig Config(SettingsFilePath());
+    TfrmSetting Dialog(Config, nullptr);
+    auto* Box = Dialog.findChild<QCheckBox*>("chkStream");
+    QCOMPARE(Box->text(), Q("답변을 실시간으로 표시"));
+    QVERIFY(!Box->isChecked());
+    Box->setChecked(true);
+    QTest::mouseClick(Dialog.findChild<QPushButton*>("btnOK"), Qt::LeftButton);
+    QCOMPARE(TConfig(SettingsFilePath()).Read(keys::Stream, false), true);
+    QVERIFY(!ProgramIcon().isNull());
+    QCOMPARE(ProgramIcon().availableSizes().size(), qsizetype(3));
+    auto W = OpenWindow();
+    QVERIFY(!W->windowIcon().isNull());
+    QCOMPARE(W->findChild<QToolButton*>("sbLogo")->icon().cacheKey() != 0, true);
   }
 
   void chatbotTurnEndToEnd() {
@@ -656,7 +710,7 @@ class MainWindowTest : public QObject {
     QStringList Texts;
     for (QAction* A : Menu->actions()) Texts << A->text();
     QCOMPARE(Texts,
-             QStringList({Q("다시 실행"), Q("제목 편집"), Q("삭제"), "", Q("채팅 파일 열기")}));
+             QStringList({Q("다시 실행"), Q("제목 편집"), Q("삭제"), "", Q("채팅 파일 열기"), Q("내보내기")}));
     QVERIFY(Menu->actions()[3]->isSeparator() && !Menu->actions()[3]->isEnabled());
     QCOMPARE(Menu->pos(), Btn->mapToGlobal(QPoint(0, Btn->height())));
 
@@ -909,6 +963,31 @@ class MainWindowTest : public QObject {
     QCursor::setPos(5, 795);  // off every window, so the next one starts without a hover
     unsetenv("KESTRILL_OPENAI_URL");
     FServer.reset();
+  }
+
+  // Last: after its file dialogs, a later test's hover over a chat item is not seen.
+  void exportWritesTheChosenFormat() {
+    WriteTwoChats();
+    auto W = OpenWindow();
+    const std::pair<QString, QString> Cases[] = {
+        {QString::fromStdString(FHome) + "/내보낸 대화.md", "# 지난주 대화"},
+        {QString::fromStdString(FHome) + "/내보낸 대화.html", "var EXPORT_TITLE = \"지난주 대화\";"},
+    };
+    for (const auto& [Path, Expected] : Cases) {
+      TFileDialogAnswer Dialog(Path);
+      ClickMenuItem(OpenItemMenu(*W, 1), "MenuItemExport");
+      QTRY_VERIFY(Dialog.Name == "SaveDialog1");
+      QCOMPARE(Dialog.Filters, QStringList({"Markdown (*.md)", "HTML (*.html)"}));
+      QTRY_VERIFY(QFileInfo::exists(Path));
+      QVERIFY(QString::fromStdString(ReadFileBytes(Path.toStdString()).value_or(""))
+                  .contains(Expected));
+    }
+    QVERIFY(FDialogs.Messages.empty());
+    // A folder that cannot be written: the user is told why, in Korean.
+    TFileDialogAnswer Dialog(QString::fromStdString(FHome) + "/없는 폴더/x.md");
+    ClickMenuItem(OpenItemMenu(*W, 1), "MenuItemExport");
+    QTRY_COMPARE(FDialogs.Messages.size(), std::size_t(1));
+    QVERIFY(FDialogs.Messages[0].rfind("채팅을 내보내지 못했습니다.", 0) == 0);
   }
 };
 
