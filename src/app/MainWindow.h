@@ -45,7 +45,9 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   // IDialogs
   void AlaramMessage(const std::string& AMessage) override;
   bool ConfirmYesNo(const std::string& AMessage) override;
-  std::optional<std::string> EditText(const std::string& AText) override;
+  std::optional<std::string> EditText(const std::string& AText,
+                                      const std::string& ANote = "") override;
+  std::optional<std::string> EditLine(const std::string& AText) override;
   // IMainControls
   std::string PromptText() const override;
   void ClearPrompt() override;
@@ -80,6 +82,7 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
     std::vector<std::string> Questions;
     std::deque<bool> Answers;
     std::deque<std::optional<std::string>> Edits;
+    std::vector<std::string> EditNotes;  // the note each editor showed ("" for none)
   };
   void SetDialogScript(TDialogScript* AScript) { FDialogScript = AScript; }
 

@@ -28,6 +28,7 @@
 #include "app/TextEditorDialog.h"
 #include "app/WebViewHost.h"
 #include "app/WindowParts.h"
+#include "core/Paths.h"
 #include "engine/ChatArchive.h"
 
 namespace kestrill {
@@ -231,7 +232,11 @@ void TfrmMain::MenuItemExportClick() {
   QFileDialog* Dialog = SaveDialog();
   Dialog->setNameFilters({kMarkdown, kHtml});
   Dialog->selectNameFilter(kMarkdown);
-  Dialog->setDirectory(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+  // The documents folder the program's own data folder lives in.
+  const QString Documents = QString::fromStdString(GetDocumentsFolder());
+  Dialog->setDirectory(Documents.isEmpty()
+                           ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+                           : Documents);
   // The title as a file name: characters no file system takes become "_".
   QString Name = Title.isEmpty() ? QFileInfo(File).completeBaseName() : Title.left(60);
   Name.replace(QRegularExpression(R"([\\/:*?"<>|\r\n\t])"), "_");
@@ -286,14 +291,25 @@ bool TfrmMain::ConfirmYesNo(const std::string& AMessage) {
                                QMessageBox::No) == QMessageBox::Yes;
 }
 
-std::optional<std::string> TfrmMain::EditText(const std::string& AText) {
+std::optional<std::string> TfrmMain::EditText(const std::string& AText,
+                                              const std::string& ANote) {
   if (FDialogScript) {
+    FDialogScript->EditNotes.push_back(ANote);
     if (FDialogScript->Edits.empty()) return std::nullopt;
     auto Answer = FDialogScript->Edits.front();
     FDialogScript->Edits.pop_front();
     return Answer;
   }
   TfrmTextEditor Editor(*FConfig, this);
+  Editor.SetText(QString::fromStdString(AText));
+  Editor.SetNote(QString::fromStdString(ANote));
+  if (Editor.exec() != QDialog::Accepted) return std::nullopt;
+  return Editor.GetText().toStdString();
+}
+
+std::optional<std::string> TfrmMain::EditLine(const std::string& AText) {
+  if (FDialogScript) return EditText(AText);
+  TfrmTextEditor Editor(*FConfig, this, /*ASingleLine=*/true);
   Editor.SetText(QString::fromStdString(AText));
   if (Editor.exec() != QDialog::Accepted) return std::nullopt;
   return Editor.GetText().toStdString();

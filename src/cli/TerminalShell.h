@@ -61,7 +61,9 @@ class TTerminalDialogs : public IDialogs {
       : FErr(AErr), FPolicy(APolicy), FInterruptFd(AInterruptFd), FInput(AInput) {}
   void AlaramMessage(const std::string& AMessage) override;
   bool ConfirmYesNo(const std::string& AMessage) override;
-  std::optional<std::string> EditText(const std::string&) override { return std::nullopt; }
+  std::optional<std::string> EditText(const std::string&, const std::string& = "") override {
+    return std::nullopt;
+  }
   // How many messages the engine has shown; a step that adds one went wrong.
   int AlarmCount() const { return FAlarms; }
 

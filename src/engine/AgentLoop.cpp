@@ -40,15 +40,17 @@ void TChatController::PostBubble(std::uint64_t AGeneration, std::string AText, s
   });
 }
 
-void TChatController::PostAppend(std::uint64_t AGeneration, TChatMessage AMessage, bool AShow) {
-  PostToTurn(AGeneration, [this, M = std::move(AMessage), AShow] {
-    if (AShow) AddMessageToWeb(FView, M.Text, "", false, M.MsgID);
-    FChatHistory.push_back(M);
+void TChatController::PostAppend(const std::shared_ptr<TTurn>& ATurn, TChatMessage AMessage,
+                                 bool AShow, std::string AAnswerTime) {
+  ATurn->Produce(std::move(AMessage), AShow, std::move(AAnswerTime));
+  PostToTurn(ATurn->Generation(), [this] {
+    if (FTurn) LandProduced(*FTurn);
   });
 }
 
 void TChatController::PostEndTurn(std::uint64_t AGeneration, std::string AErrorText) {
   PostToTurn(AGeneration, [this, Error = std::move(AErrorText)] {
+    if (FTurn) LandProduced(*FTurn);
     FView.EvaluateJavaScript(kRemoveLoadingScript);
     if (!Error.empty()) AddMessageToWeb(FView, Error, "", false, "");
     FControls.SetSendEnabled(true);
@@ -108,13 +110,14 @@ const TProviderRow kProviderRows[] = {
 }  // namespace
 
 void TChatController::StartAgentTurn() {
-  if (FFiles.State == cfsOpen) FFiles.State = cfsModified;
-  FTasks->Start([this, History = FChatHistory, Generation = FGeneration](std::stop_token Stop) {
-    RunAgentLoop(History, Generation, Stop);
+  FTasks->Start([this, History = FChatHistory, Turn = FTurn](std::stop_token Stop) {
+    RunAgentLoop(History, Turn, Stop);
   });
 }
 
-void TChatController::RunAgentLoop(TChatHistory History, std::uint64_t Gen, std::stop_token Stop) {
+void TChatController::RunAgentLoop(TChatHistory History, std::shared_ptr<TTurn> Turn,
+                                   std::stop_token Stop) {
+  const std::uint64_t Gen = Turn->Generation();
   TAgentToolHost Host(*this, Gen, Stop);
   // A turn that ends before the model said or asked anything leaves its question unanswered:
   // the question leaves the conversation (its bubble is marked), as in chatbot mode.
@@ -155,10 +158,13 @@ void TChatController::RunAgentLoop(TChatHistory History, std::uint64_t Gen, std:
         Fail("");
         return;
       }
-      if (auto Live = LiveReplyScope(Gen)) {
+      if (auto Live = LiveReplyScope(Turn)) {
         Raw = Row.Call(History, Key, FConfig.Read(Row.Model, Row.DefaultModel), Tools);
         Live.reset();
-        PostToTurn(Gen, [this] { FView.RemoveLiveReply(); });  // the finished reply replaces it
+        PostToTurn(Gen, [this] {  // the finished reply replaces it
+          FView.RemoveLiveReply();
+          if (FTurn) FTurn->LiveText.clear();
+        });
       } else {
         Raw = Row.Call(History, Key, FConfig.Read(Row.Model, Row.DefaultModel), Tools);
       }
@@ -180,7 +186,7 @@ void TChatController::RunAgentLoop(TChatHistory History, std::uint64_t Gen, std:
     if (!Text.empty()) {
       TChatMessage Reply = CreateChatMessage(kRoleAssistant, Text);
       History.push_back(Reply);
-      PostAppend(Gen, Reply, true);
+      PostAppend(Turn, Reply, true);
     }
     if (!Response.HasToolCalls || Response.ToolCalls.empty()) {
       PostEndTurn(Gen, "");  // the indicator goes even when the last answer had no text
@@ -196,7 +202,7 @@ void TChatController::RunAgentLoop(TChatHistory History, std::uint64_t Gen, std:
       Request.RawPartsJSON = Response.RawPartsJSON;
       Request.ReasoningContent = Response.ReasoningContent;
       History.push_back(Request);
-      PostAppend(Gen, Request, false);
+      PostAppend(Turn, Request, false);
       PostBubble(Gen, "🛠️ [" + Call.ToolName + "] 실행 중...", Request.MsgID);
 
       std::string Result;
@@ -215,10 +221,7 @@ void TChatController::RunAgentLoop(TChatHistory History, std::uint64_t Gen, std:
       ToolResult.ToolCallId = Call.ToolCallId;
       ToolResult.ToolName = Call.ToolName;
       History.push_back(ToolResult);
-      PostToTurn(Gen, [this, Id = ToolResult.MsgID, When = FormatClockTime(LocalNow())] {
-        FAnswerTimes[Id] = When;
-      });
-      PostAppend(Gen, ToolResult, false);
+      PostAppend(Turn, ToolResult, false, FormatClockTime(LocalNow()));
       if (!Failure.empty()) {
         PostEndTurn(Gen, "[" + Call.ToolName + "] 도구 실행 중 오류가 발생했습니다: " + Failure);
         return;

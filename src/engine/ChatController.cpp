@@ -48,7 +48,7 @@ void TChatController::FormCreate() {
 
 void TChatController::ChatWebBrowserDidFinishLoad() {
   FPageLoaded = true;
-  if (!FTurnRunning) FControls.SetSendEnabled(true);
+  if (!FTurn) FControls.SetSendEnabled(true);
   // A first start has nothing to answer with: the empty chat says where to begin.
   if (FChatHistory.empty() && FirstStartNote(FConfig) != "")
     AddMessageToWeb(FView, FirstStartNote(FConfig), "", false, "");
@@ -95,63 +95,73 @@ void TChatController::btnSendClick() {
     }
   }
   FChatHistory.push_back(User);
+  // The question alone changes the chat: closing before its answer must still save it.
+  if (FFiles.State == cfsOpen) FFiles.State = cfsModified;
   AddMessageToWeb(FView, Prompt, FAttachedFilePath, true, User.MsgID);
   FView.EvaluateJavaScript(kShowLoadingScript);
   // The file went out with this prompt; the preview must not suggest it goes with the next.
   if (!FAttachedFilePath.empty()) ClearAttachment();
-  FTurnRunning = true;
   int Deadline = FConfig.Read(keys::RequestTimeout, 300);
   SetProviderDeadline(std::chrono::seconds(Deadline > 0 ? Deadline : 300));
 
-  switch (FControls.ModeIndex()) {
-    case 0:
-      StartChatbotTurn();
-      break;
-    case 1:
-      StartAgentTurn();
-      break;
-    default:
-      // No mode selected: nothing can answer, so the turn ends at once instead of hanging.
-      FView.EvaluateJavaScript(kRemoveLoadingScript);
-      WithdrawPrompt(User.MsgID);
-      FTurnRunning = false;
-      FControls.SetSendEnabled(true);
-      break;
+  const int Mode = FControls.ModeIndex();
+  if (Mode != 0 && Mode != 1) {
+    // No mode selected: nothing can answer, so the turn ends at once instead of hanging.
+    FView.EvaluateJavaScript(kRemoveLoadingScript);
+    WithdrawPrompt(User.MsgID);
+    FControls.SetSendEnabled(true);
+    return;
   }
+  FTurn = std::make_shared<TTurn>(++FGeneration, Mode == 1);
+  if (Mode == 0)
+    StartChatbotTurn();
+  else
+    StartAgentTurn();
 }
 
 void TChatController::StartChatbotTurn() {
   // The task works on copies: the conversation itself is only touched on the UI thread.
   TChatHistory Snapshot = FChatHistory;
   const int Provider = FControls.ProviderIndex();
-  const std::uint64_t Generation = FGeneration;
   std::string PromptId = Snapshot.back().MsgID;
-  FTasks->Start([this, Snapshot = std::move(Snapshot), Provider, Generation,
+  FTasks->Start([this, Snapshot = std::move(Snapshot), Provider, Turn = FTurn,
                  PromptId = std::move(PromptId)](std::stop_token Stop) {
     TPlainReply Reply;
-    if (auto Live = LiveReplyScope(Generation)) {
+    if (auto Live = LiveReplyScope(Turn)) {
       Reply = CallAPI(Provider, FConfig, Snapshot);
       Live.reset();
-      PostToTurn(Generation, [this] { FView.RemoveLiveReply(); });
+      PostToTurn(Turn->Generation(), [this] {
+        FView.RemoveLiveReply();
+        if (FTurn) FTurn->LiveText.clear();
+      });
     } else {
       Reply = CallAPI(Provider, FConfig, Snapshot);
     }
     if (Stop.stop_requested()) return;
-    PostToTurn(Generation,
-               [this, Reply = std::move(Reply), PromptId] { FinishChatbotTurn(Reply, PromptId); });
+    const bool Answered = Reply.Status == TReplyStatus::Answered && !Reply.Text.empty();
+    if (Answered) Turn->Produce(CreateChatMessage(kRoleModel, Reply.Text), true);
+    PostToTurn(Turn->Generation(),
+               [this, Status = Answered ? TReplyStatus::Answered : Reply.Status,
+                Failure = Answered ? std::string() : std::move(Reply.Text),
+                PromptId] { FinishChatbotTurn(Status, Failure, PromptId); });
   });
 }
 
-std::unique_ptr<TLiveReplyScope> TChatController::LiveReplyScope(std::uint64_t AGeneration) {
+std::unique_ptr<TLiveReplyScope> TChatController::LiveReplyScope(
+    const std::shared_ptr<TTurn>& ATurn) {
   if (!FConfig.Read(keys::Stream, false)) return nullptr;
   auto Last = std::make_shared<std::chrono::steady_clock::time_point>();
-  return std::make_unique<TLiveReplyScope>([this, AGeneration, Last](const std::string& AText) {
-    // Markdown is drawn again for every update: at most one every 50 ms reaches the page.
-    const auto Now = std::chrono::steady_clock::now();
-    if (Now - *Last < std::chrono::milliseconds(50)) return;
-    *Last = Now;
-    PostToTurn(AGeneration, [this, AText] { FView.ShowLiveReply(AText); });
-  });
+  return std::make_unique<TLiveReplyScope>(
+      [this, Gen = ATurn->Generation(), Last](const std::string& AText) {
+        // Markdown is drawn again for every update: at most one every 50 ms reaches the page.
+        const auto Now = std::chrono::steady_clock::now();
+        if (Now - *Last < std::chrono::milliseconds(50)) return;
+        *Last = Now;
+        PostToTurn(Gen, [this, AText] {
+          FView.ShowLiveReply(AText);
+          if (FTurn) FTurn->LiveText = AText;  // what a stop keeps
+        });
+      });
 }
 
 void TChatController::PostToTurn(std::uint64_t AGeneration, std::function<void()> AWork) {
@@ -163,20 +173,27 @@ void TChatController::PostToTurn(std::uint64_t AGeneration, std::function<void()
   });
 }
 
-void TChatController::FinishChatbotTurn(const TPlainReply& AReply, const std::string& APromptId) {
+void TChatController::LandProduced(TTurn& ATurn) {
+  for (TProducedMessage& P : ATurn.TakeProduced()) {
+    if (P.Show) AddMessageToWeb(FView, P.Message.Text, "", false, P.Message.MsgID);
+    if (!P.AnswerTime.empty()) FAnswerTimes[P.Message.MsgID] = P.AnswerTime;
+    FChatHistory.push_back(std::move(P.Message));
+  }
+}
+
+void TChatController::FinishChatbotTurn(TReplyStatus AStatus, const std::string& AFailureText,
+                                        const std::string& APromptId) {
   FView.EvaluateJavaScript(kRemoveLoadingScript);
-  if (AReply.Status == TReplyStatus::Answered && !AReply.Text.empty()) {
-    TChatMessage Reply = CreateChatMessage(kRoleModel, AReply.Text);
-    AddMessageToWeb(FView, Reply.Text, "", false, Reply.MsgID);
-    FChatHistory.push_back(std::move(Reply));
+  if (FTurn) LandProduced(*FTurn);
+  if (AStatus == TReplyStatus::Answered) {
     if (FFiles.State == cfsOpen) FFiles.State = cfsModified;
   } else {
     // A failure is shown as a line of ours, never stored as the model's words: sent back on the
     // next turn, it would be taken for what the model said.
-    if (AReply.Status == TReplyStatus::Failed) AddMessageToWeb(FView, AReply.Text, "", false, "");
+    if (AStatus == TReplyStatus::Failed) AddMessageToWeb(FView, AFailureText, "", false, "");
     WithdrawPrompt(APromptId);
     // Without readable settings every key is empty; the user must learn why nothing came.
-    if (AReply.Status == TReplyStatus::NotSent)
+    if (AStatus == TReplyStatus::NotSent)
       if (std::string Problem = SettingsProblem(FConfig.FileName()); !Problem.empty())
         FDialogs.AlaramMessage(Problem);
   }
@@ -217,31 +234,37 @@ void TChatController::ClearChatHistory() {
 }
 
 void TChatController::StopTurn() {
-  if (!FTurnRunning) return;
-  FTurnRunning = false;
+  if (!FTurn) return;
+  std::shared_ptr<TTurn> Turn = std::move(FTurn);
+  FTurn = nullptr;
   ++FGeneration;  // whatever the turn still posts is dropped
+  FTasks->RequestStop();
+  // What the turn had produced stays, and so does the part of a reply the user already saw.
+  LandProduced(*Turn);
+  FView.EvaluateJavaScript(kRemoveLoadingScript);
+  if (FConfig.Read(keys::Stream, false) || !Turn->LiveText.empty()) FView.RemoveLiveReply();
+  // A tool call left without its result gets one, so every provider accepts the chat again.
+  if (!FChatHistory.empty() && FChatHistory.back().Role == kRoleAssistant &&
+      FChatHistory.back().HasToolCall && FChatHistory.back().Text.empty()) {
+    TChatMessage Result = CreateChatMessage(kRoleTool, "사용자가 도구 실행을 중지했습니다.");
+    Result.HasToolCall = true;
+    Result.ToolCallId = FChatHistory.back().ToolCallId;
+    Result.ToolName = FChatHistory.back().ToolName;
+    FChatHistory.push_back(std::move(Result));
+  }
+  if (const std::string Partial = Trim(Turn->LiveText); !Partial.empty()) {
+    TChatMessage Reply = CreateChatMessage(Turn->ReplyRole(), Partial);
+    AddMessageToWeb(FView, Reply.Text, "", false, Reply.MsgID);
+    FChatHistory.push_back(std::move(Reply));
+  }
   // The prompt stays in the conversation without its answer: the file no longer matches it.
   if (FFiles.State == cfsOpen) FFiles.State = cfsModified;
-  FTasks->RequestStop();
-  FView.EvaluateJavaScript(kRemoveLoadingScript);
-  // A reply cut off mid-stream is not kept, so the page shows what the conversation holds.
-  if (FConfig.Read(keys::Stream, false)) FView.RemoveLiveReply();
   if (FPageLoaded) FControls.SetSendEnabled(true);
 }
 
 void TChatController::StopCommand() {
-  if (!FTurnRunning) return;
+  if (!FTurn) return;
   StopTurn();
-  // A tool call left without its result gets one, so every provider accepts the chat again.
-  if (!FChatHistory.empty() && FChatHistory.back().Role == kRoleAssistant &&
-      FChatHistory.back().HasToolCall) {
-    const TChatMessage& Call = FChatHistory.back();
-    TChatMessage Result = CreateChatMessage(kRoleTool, "사용자가 도구 실행을 중지했습니다.");
-    Result.HasToolCall = true;
-    Result.ToolCallId = Call.ToolCallId;
-    Result.ToolName = Call.ToolName;
-    FChatHistory.push_back(std::move(Result));
-  }
   AddMessageToWeb(FView, "중지되었습니다.", "", false, "");
   AfterTurn();
 }

@@ -17,6 +17,7 @@
 #include "engine/ChatFiles.h"
 #include "engine/Ports.h"
 #include "engine/TaskRunner.h"
+#include "engine/Turn.h"
 #include "providers/PlainCalls.h"
 #include "view/ChatView.h"
 
@@ -97,7 +98,7 @@ class TChatController {
   // when asked to).
   void SetSaveAfterTurn(bool AOn) { FSaveAfterTurn = AOn; }
   // True from a send until its turn has ended or was stopped.
-  bool TurnRunning() const { return FTurnRunning; }
+  bool TurnRunning() const { return FTurn != nullptr; }
   bool IsTerminating() const { return FIsTerminating; }
   // True while a background task runs or waits (tests and the terminal wait on it).
   bool Busy() const { return FTasks->Busy(); }
@@ -108,8 +109,9 @@ class TChatController {
   void StartChatbotTurn();
   void StartAgentTurn();
   // The agent turn, on the background task. AHistory is the task's own copy of the
-  // conversation; every message it adds is also posted to FChatHistory.
-  void RunAgentLoop(TChatHistory AHistory, std::uint64_t AGeneration, std::stop_token AStop);
+  // conversation; every message it adds is also produced into ATurn, which lands it in
+  // FChatHistory on the UI thread.
+  void RunAgentLoop(TChatHistory AHistory, std::shared_ptr<TTurn> ATurn, std::stop_token AStop);
   // Runs AWork on the UI thread later, only if the turn's conversation (AGeneration) is still the
   // open one and the window is not closing. Callable from any thread.
   void PostToTurn(std::uint64_t AGeneration, std::function<void()> AWork);
@@ -120,20 +122,31 @@ class TChatController {
                          std::stop_token AStop);
   // From the background task: shows AText as a bubble (AMsgId empty for a status line).
   void PostBubble(std::uint64_t AGeneration, std::string AText, std::string AMsgId);
-  void PostAppend(std::uint64_t AGeneration, TChatMessage AMessage, bool AShow);
+  // From the background task: AMessage joins the conversation (drawn when AShow) on the UI
+  // thread, or when the turn is stopped before that.
+  void PostAppend(const std::shared_ptr<TTurn>& ATurn, TChatMessage AMessage, bool AShow,
+                  std::string AAnswerTime = {});
+  // UI thread: what ATurn produced and has not landed yet joins the conversation and the page.
+  void LandProduced(TTurn& ATurn);
   // Ends a turn on the UI thread: indicator gone, AErrorText shown when given, send button back.
   void PostEndTurn(std::uint64_t AGeneration, std::string AErrorText);
-  // Runs on the UI thread with the result of a chatbot turn whose chat is still open.
-  void FinishChatbotTurn(const TPlainReply& AReply, const std::string& APromptId);
+  // Runs on the UI thread with the result of a chatbot turn whose chat is still open (its reply,
+  // when there is one, was produced into the turn).
+  void FinishChatbotTurn(TReplyStatus AStatus, const std::string& AFailureText,
+                         const std::string& APromptId);
   // A question that got no answer leaves the conversation; its bubble stays, marked not sent,
   // so the chat on screen is the one in memory.
   void WithdrawPrompt(const std::string& AMsgId);
   // On the UI thread when a turn has ended however it ended: the chat is saved so a crash
   // later loses nothing.
   void AfterTurn();
-  // Stops a running turn: its late results land nowhere, the indicator goes, the send button
-  // comes back.
+  // Stops a running turn: what it had produced and the part of a reply already shown stay in
+  // the conversation, a tool call left without its result gets one, later results land nowhere,
+  // the indicator goes and the send button comes back.
   void StopTurn();
+  // Draws the whole page again as a reopened chat shows it: the text bubbles, the charts the
+  // turns drew and the sources folded under the answers (and the indicator while a turn runs).
+  void DrawConversation();
   // SaveAll: saves the open chat; a chat saved for the first time gets its sidebar item at the
   // top. False (and the user told) when the save failed.
   bool SaveAll();
@@ -147,7 +160,7 @@ class TChatController {
   double ItemFontSize(double ADefault) const;
   // With live replies on, the scope that streams this task's provider requests into a bubble
   // of their own (redrawn at most every 50 ms); null when they are off.
-  std::unique_ptr<class TLiveReplyScope> LiveReplyScope(std::uint64_t AGeneration);
+  std::unique_ptr<class TLiveReplyScope> LiveReplyScope(const std::shared_ptr<TTurn>& ATurn);
   TConfig& FConfig;
   IChatView& FView;
   IUiQueue& FQueue;
@@ -159,12 +172,14 @@ class TChatController {
   std::map<std::string, std::string> FAnswerTimes;
   TChatFiles FFiles;
   std::string FAttachedFilePath;
-  bool FTurnRunning = false;
+  // The running turn; null when none runs.
+  std::shared_ptr<TTurn> FTurn;
   bool FPageLoaded = false;
   bool FSaveAfterTurn = true;
   std::atomic<bool> FIsTerminating{false};
-  // Bumped whenever the open conversation is replaced, so a turn's late result can tell that
-  // its chat is gone and is dropped instead of landing in another one.
+  // Bumped whenever a turn starts or ends and whenever the open conversation is replaced, so a
+  // turn's late result can tell that it is no longer wanted and is dropped instead of landing
+  // in another chat or turn.
   std::uint64_t FGeneration = 0;
   // Shared with queued work: false once the controller is gone.
   std::shared_ptr<std::atomic<bool>> FAlive = std::make_shared<std::atomic<bool>>(true);

@@ -142,17 +142,8 @@ std::string ExportChatHtml(const TChatHistory& AAll, const std::string& ATitle) 
   auto Item = [&](const std::string& ACall) { Items += "  function () { " + ACall + " },\n"; };
   for (std::size_t I = 0; I < AAll.size(); ++I) {
     const TChatMessage& M = AAll[I];
-    if (M.HasToolCall && M.Text.empty() && M.ToolName == "draw_stock_chart") {
-      if (auto Args = ParseJson(M.ToolArgs); Args && Args->is_object()) {
-        std::string Labels = Trim(JsonPathTextOr(*Args, "timestamps", ""));
-        try {
-          Labels = NormalizeDateText(Labels);
-        } catch (const EToolError&) {
-        }
-        Item("appendChart(" + EscapeForJS(Trim(JsonPathTextOr(*Args, "chartTitle", ""))) + ", " +
-             EscapeForJS(Labels) + ", " + EscapeForJS(Trim(JsonPathTextOr(*Args, "prices", ""))) +
-             ");");
-      }
+    if (auto Chart = ChartScriptOfCall(M)) {
+      Item(*Chart);
       continue;
     }
     if (M.Role == kRoleTool || M.Text.empty()) continue;

@@ -25,8 +25,12 @@ class IDialogs {
   virtual void AlaramMessage(const std::string& AMessage) = 0;
   // Yes/No with No as the default; true for Yes.
   virtual bool ConfirmYesNo(const std::string& AMessage) = 0;
-  // The text editor dialog; nullopt when cancelled.
-  virtual std::optional<std::string> EditText(const std::string& AText) = 0;
+  // The text editor dialog; nullopt when cancelled. ANote, when not empty, stands under the
+  // text (what confirming will do).
+  virtual std::optional<std::string> EditText(const std::string& AText,
+                                              const std::string& ANote = "") = 0;
+  // A one-line editor, for titles; nullopt when cancelled.
+  virtual std::optional<std::string> EditLine(const std::string& AText) { return EditText(AText); }
 };
 
 // The window's controls the engine reads or sets.

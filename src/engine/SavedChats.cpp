@@ -1,10 +1,12 @@
 // The controller's saved-chat commands: opening, saving, re-running, renaming and deleting
 // chats, the page's edit and delete links, and the save at close.
+#include <algorithm>
 #include <filesystem>
 
 #include "core/FileHelpers.h"
 #include "core/TextUtil.h"
 #include "engine/ChatController.h"
+#include "engine/ToolDispatcher.h"
 #include "engine/ToolSources.h"
 #include "storage/HistoryFile.h"
 #include "view/PageCommands.h"
@@ -22,6 +24,15 @@ bool FileExists(const std::string& APath) {
 
 std::string MissingFileText(const std::string& APath) {
   return APath + " 파일이 존재하지 않습니다.";
+}
+
+std::string NotAChatText(const std::string& APath, const THistoryRead& ARead) {
+  if (ARead.Messages.empty())
+    return "채팅 파일이 아닙니다. 대화 메시지의 목록이 아닌 파일은 채팅으로 열거나 덮어쓰지 "
+           "않습니다.\r\n[" + APath + "]";
+  return "채팅 파일의 일부(" + std::to_string(ARead.SkippedBadElements) +
+         "개 항목)를 읽을 수 없습니다. 읽은 메시지만 보여 주며, 원래 파일은 저장하기 전에 따로 "
+         "보관합니다.\r\n[" + APath + "]";
 }
 
 }  // namespace
@@ -70,7 +81,8 @@ void TChatController::MenuSaveChatClick() {
 }
 
 void TChatController::AfterTurn() {
-  FTurnRunning = false;
+  FTurn = nullptr;
+  ++FGeneration;  // nothing of the turn just ended lands after this
   // The answers of the turn just ended get their sources folded under them.
   std::size_t LastQuestion = 0;
   for (std::size_t I = FChatHistory.size(); I-- > 0;)
@@ -159,13 +171,30 @@ void TChatController::LoadHistoryFromFile(const std::string& AFileName) {
     FDialogs.AlaramMessage("채팅 파일을 읽을 수 없습니다.\r\n[" + AFileName + "]\r\n" + Read.Error);
     return;
   }
-  THistoryRead History = ReadHistoryDocument(Read.Value);
-  FView.EvaluateJavaScript(kClearPageScript);
+  // Every element the file holds comes back, tool requests and results included: later
+  // requests, the sources, the export and the next save see the chat as it was.
+  THistoryRead History = ReadHistoryDocument(Read.Value, /*AKeepToolMessages=*/true);
+  if (History.SkippedBadElements > 0) {
+    // Not (wholly) a chat: the original is moved aside before anything writes this path.
+    FFiles.MarkUnreadable(AFileName);
+    FDialogs.AlaramMessage(NotAChatText(AFileName, History));
+    if (History.Messages.empty()) return;
+  }
   FChatHistory = std::move(History.Messages);
-  for (const TChatMessage& M : FChatHistory)
-    AddMessageToWeb(FView, M.Text, M.AttachedFilePath, M.Role == kRoleUser, M.MsgID);
-  // The file still holds each turn's tool requests and results: where the numbers came from.
-  ShowSourcesOf(FView, ReadHistoryDocument(Read.Value, true).Messages, {});
+  DrawConversation();
+}
+
+void TChatController::DrawConversation() {
+  FView.EvaluateJavaScript(kClearPageScript);
+  for (const TChatMessage& M : FChatHistory) {
+    if (auto Chart = ChartScriptOfCall(M))
+      FView.EvaluateJavaScript(*Chart);
+    else if (M.Role != kRoleTool && !M.Text.empty())
+      AddMessageToWeb(FView, M.Text, M.AttachedFilePath, M.Role == kRoleUser, M.MsgID);
+  }
+  // Where each answer's numbers came from, folded under it.
+  ShowSourcesOf(FView, FChatHistory, FAnswerTimes);
+  if (FTurn) FView.EvaluateJavaScript(kShowLoadingScript);
 }
 
 void TChatController::MenuItemReRunClick(const std::string& AFileName) {
@@ -188,7 +217,10 @@ void TChatController::MenuItemReRunClick(const std::string& AFileName) {
     FDialogs.AlaramMessage("다시 실행할 프롬프트가 없습니다.");
     return;
   }
-  auto Edited = FDialogs.EditText(FirstPromptOf(Read.Value));
+  // Confirming replaces what the file holds: the user is told before, not after.
+  auto Edited = FDialogs.EditText(FirstPromptOf(Read.Value),
+                                  "확인하면 이 채팅이 이 질문으로 다시 시작되고, 지금까지의 대화는 "
+                                  "저장된 파일에서 지워집니다.");
   // A blank prompt would send nothing and leave the chat empty: treated as a cancel.
   if (!Edited || Trim(*Edited).empty()) return;
   StopTurn();
@@ -206,9 +238,12 @@ void TChatController::MenuItemReRunClick(const std::string& AFileName) {
 void TChatController::MenuItemEditClick(const std::string& AFileName,
                                         const std::string& AItemTitle) {
   if (AFileName.empty()) return;
-  auto Edited = FDialogs.EditText(AItemTitle);
-  // A blank title would make the chat vanish from the list: treated as a cancel.
-  if (!Edited || Trim(*Edited).empty()) return;
+  auto Typed = FDialogs.EditLine(AItemTitle);
+  // A title is one line; a blank one would make the chat vanish from the list: a cancel.
+  if (!Typed) return;
+  const std::string Title = OneLine(*Typed);
+  if (Title.empty()) return;
+  const std::optional<std::string> Edited = Title;
   int Index = FFiles.GetChatFileIndex(AFileName);
   if (Index < 0) return;
   FControls.SetHistoryItemTitle(AFileName, *Edited);
@@ -273,51 +308,50 @@ void TChatController::ChatWebBrowserShouldStartLoadWithRequest(const std::string
     }
     if (FFiles.State == cfsModified) SaveAndRedraw();
   } else if (Command->Action == "edit") {
-    for (TChatMessage& M : FChatHistory) {
-      if (M.MsgID != Command->Target) continue;
-      auto Edited = FDialogs.EditText(M.Text);
-      if (!Edited) return;
-      M.Text = *Edited;
-      FFiles.State = cfsModified;
-      SaveAndRedraw();
-      return;
-    }
+    auto Find = [&] {
+      return std::find_if(FChatHistory.begin(), FChatHistory.end(),
+                          [&](const TChatMessage& M) { return M.MsgID == Command->Target; });
+    };
+    if (Find() == FChatHistory.end()) return;
+    // The editor is modal: a running turn keeps adding to the conversation meanwhile, so the
+    // message is looked up again by its id once the dialog has closed.
+    auto Edited = FDialogs.EditText(Find()->Text);
+    if (!Edited) return;
+    auto It = Find();
+    if (It == FChatHistory.end()) return;  // gone meanwhile (its chat was left or stopped)
+    It->Text = *Edited;
+    FFiles.State = cfsModified;
+    SaveAndRedraw();
   }
 }
 
 void TChatController::SaveAndRedraw() {
-  if (FTurnRunning) {
-    // The turn saves the chat when it ends; until then the page shows the change.
-    RefreshChatUI(FView, FChatHistory);
-    FView.EvaluateJavaScript(kShowLoadingScript);
-    return;
-  }
+  // The page always shows what memory holds, as a reopened chat would show it.
+  DrawConversation();
+  if (FTurn) return;  // the turn saves the chat when it ends
   if (FFiles.FileName.empty()) {
     // A chat never saved stays new until it has a file; with messages it gets one now, as the
     // save command would give it.
     FFiles.State = cfsNew;
-    if (FChatHistory.empty() || !SaveAll() || FFiles.FileName.empty()) {
-      RefreshChatUI(FView, FChatHistory);
-      return;
-    }
-    FFiles.State = cfsOpen;
+    if (FChatHistory.empty() || !SaveAll() || FFiles.FileName.empty()) return;
   } else {
     // The user asked for this change: even a chat emptied by it is written ("[]").
     TSaveResult R = FFiles.SaveChat(FChatHistory, /*AWriteEmpty=*/true);
-    if (!ApplySave(R, true)) {
-      RefreshChatUI(FView, FChatHistory);  // the page shows what memory holds
-      return;
-    }
-    FFiles.State = cfsOpen;
+    if (!ApplySave(R, true)) return;
   }
-  LoadHistoryFromFile(FFiles.FileName);
+  FFiles.State = cfsOpen;
 }
 
 bool TChatController::FormCloseQuery(std::chrono::milliseconds ATimeout) {
+  // No further iteration starts and nothing queued touches the window; the step in flight gets
+  // ATimeout to finish, then the turn ends as the stop command ends it, keeping what it made.
   FIsTerminating = true;
+  if (FTurn) {
+    FTasks->WaitIdle(ATimeout);
+    StopTurn();
+  }
   ++FGeneration;
   FTasks->RequestStop();
-  FTasks->WaitIdle(ATimeout);
   if (FChatHistory.empty()) return true;
   TSaveResult R = FFiles.SaveChat(FChatHistory);
   if (R.Ok()) return true;
@@ -329,10 +363,6 @@ bool TChatController::FormCloseQuery(std::chrono::milliseconds ATimeout) {
     FFiles.Selected = R.Entry;
     FFiles.State = cfsModified;
     FControls.AddHistoryItem(R.Entry.Title, R.Entry.FileName, true, ItemFontSize(12));
-  }
-  if (FTurnRunning) {
-    FTurnRunning = false;
-    FView.EvaluateJavaScript(kRemoveLoadingScript);
   }
   if (FPageLoaded) FControls.SetSendEnabled(true);
   return false;

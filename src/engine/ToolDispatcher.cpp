@@ -200,6 +200,22 @@ std::string BuildChartScript(const std::string& ATitle, const std::string& ALabe
          EscapeForJS(APrices) + ");";
 }
 
+std::optional<std::string> ChartScriptOfCall(const TChatMessage& AMessage) {
+  if (!AMessage.HasToolCall || !AMessage.Text.empty() || AMessage.Role != kRoleAssistant ||
+      AMessage.ToolName != "draw_stock_chart")
+    return std::nullopt;
+  auto Args = ParseJson(AMessage.ToolArgs);
+  if (!Args || !Args->is_object()) return std::nullopt;
+  auto Title = Arg(*Args, "chartTitle");
+  if (!Title) return std::nullopt;
+  try {
+    return BuildChartScript(Trim(*Title), NormalizeDateText(Trim(ArgOr(*Args, "timestamps", ""))),
+                            Trim(ArgOr(*Args, "prices", "")));
+  } catch (const EToolError&) {
+    return std::nullopt;  // the tool refused these labels: no chart was drawn
+  }
+}
+
 void BuildToolSet(TOpenAPIToolManager& M, const TConfig& AConfig, int AProviderIndex) {
   if (AConfig.Read(keys::Command, false))
     M.AddTool("execute_cmd", "명령 프롬프트(cmd) 명령어를 실행합니다.")

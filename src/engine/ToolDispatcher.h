@@ -2,11 +2,13 @@
 // console command, and returns the result text the model gets back.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "agent/ToolSchema.h"
+#include "core/ChatTypes.h"
 #include "core/Config.h"
 #include "tools/Automation.h"
 
@@ -47,6 +49,10 @@ std::string NormalizeDateText(std::string_view AText);
 // appendChart(...) with each value as an escaped string literal.
 std::string BuildChartScript(const std::string& ATitle, const std::string& ALabels,
                              const std::string& APrices);
+
+// The script that draws again the chart a stored draw_stock_chart call drew; nullopt for any
+// other message and for a call the tool could not draw.
+std::optional<std::string> ChartScriptOfCall(const TChatMessage& AMessage);
 
 // The tools offered in one agent iteration, from the settings as they are now.
 void BuildToolSet(TOpenAPIToolManager& AManager, const TConfig& AConfig, int AProviderIndex);

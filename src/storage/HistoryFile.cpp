@@ -1,6 +1,7 @@
 #include "storage/HistoryFile.h"
 
 #include "core/TextEncoding.h"
+#include "core/TextUtil.h"
 #include "storage/ChatJson.h"
 
 namespace kestrill {
@@ -47,6 +48,10 @@ THistoryRead ReadHistoryDocument(const TJson& ADocument, bool AKeepToolMessages)
     if (Ok && M.HasToolCall)
       Ok = ReadStringMember(E, "toolname", M.ToolName) &&
            ReadStringMember(E, "toolargs", M.ToolArgs);
+    // An object without one of our roles is not a message (a catalogue entry, foreign JSON).
+    if (Ok && M.Role != kRoleUser && M.Role != kRoleModel && M.Role != kRoleAssistant &&
+        M.Role != kRoleTool)
+      Ok = false;
     if (!Ok) {
       ++R.SkippedBadElements;
       continue;
@@ -65,19 +70,21 @@ std::string FirstPromptOf(const TJson& ADocument) {
   return Text;
 }
 
-std::string TitleFromText(const std::string& AText) {
-  std::string Cut(Utf16Prefix(AText, 80));
+std::string TitleFromText(const std::string& AText) { return OneLine(Utf16Prefix(AText, 80)); }
+
+std::string OneLine(std::string_view AText) {
   std::string Out;
-  Out.reserve(Cut.size());
-  for (std::size_t I = 0; I < Cut.size(); ++I) {
-    if (Cut[I] == '\r' && I + 1 < Cut.size() && Cut[I + 1] == '\n') {
+  Out.reserve(AText.size());
+  bool InRun = false;
+  for (char C : AText) {
+    const bool Break = C == '\r' || C == '\n' || C == '\t';
+    if (!Break)
+      Out += C;
+    else if (!InRun)
       Out += ' ';
-      ++I;
-    } else {
-      Out += Cut[I];
-    }
+    InRun = Break;
   }
-  return Out;
+  return Trim(Out);
 }
 
 }  // namespace kestrill

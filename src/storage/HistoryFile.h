@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "core/ChatTypes.h"
 #include "core/JsonPath.h"
@@ -17,7 +18,8 @@ struct THistoryRead {
   // The messages a reopened chat shows, in order: every element that is not a tool result and
   // has text. Attachments come back by path only.
   TChatHistory Messages;
-  int SkippedBadElements = 0;  // elements that were not objects or had members of a wrong type
+  // Elements that are not messages: not objects, members of a wrong type, or no known role.
+  int SkippedBadElements = 0;
 };
 
 // ADocument must be an array. AKeepToolMessages keeps the tool requests and results too (for
@@ -28,7 +30,11 @@ THistoryRead ReadHistoryDocument(const TJson& ADocument, bool AKeepToolMessages 
 std::string FirstPromptOf(const TJson& ADocument);
 
 // The catalogue title of a chat: the first 80 characters of ATextOfFirstMessage (UTF-16 units,
-// a CR LF counting as two), then each CR LF in them replaced by one space.
+// a CR LF counting as two), on one line (OneLine).
 std::string TitleFromText(const std::string& ATextOfFirstMessage);
+
+// AText on one line, as titles are: every run of CR, LF and tab becomes one space, and the
+// ends are trimmed.
+std::string OneLine(std::string_view AText);
 
 }  // namespace kestrill

@@ -90,11 +90,16 @@ QMenu* OpenItemMenu(TfrmMain& W, int ARow) {
   QListWidget* L = List(W);
   auto* Btn = W.findChild<QPushButton*>("ActionBtn");
   const QRect R = L->visualItemRect(L->item(ARow));
-  // From elsewhere, so the item is newly hovered even when the pointer was left on it.
-  QTest::mouseMove(W.findChild<QWidget*>("sbNewChat"));
-  QTest::mouseMove(L->viewport(), R.center());
+  // From elsewhere, so the item is newly hovered even when the pointer was left on it; again
+  // while unseen, as a window a modal dialog just left may miss the first move.
+  auto Hover = [&] {
+    if (Btn->isVisible()) return true;
+    QTest::mouseMove(W.findChild<QWidget*>("sbNewChat"));
+    QTest::mouseMove(L->viewport(), R.center());
+    return Btn->isVisible();
+  };
   [&] {
-    QTRY_VERIFY(Btn->isVisible());
+    QTRY_VERIFY(Hover());
     QCOMPARE(Btn->geometry(), QRect(R.right() - 29, R.top(), 30, R.height()));
   }();
   QTest::mouseClick(Btn, Qt::LeftButton);
@@ -162,7 +167,7 @@ class TUrlRecorder : public QObject {
 // Answers the next modal file dialog with AChoice after noting what it offered. The choice is
 // offered again until the dialog takes it.
 struct TFileDialogAnswer {
-  QString Name, Directory;
+  QString Name, Directory, Proposed;  // Proposed: the file the dialog offered on opening
   QStringList Filters;
   QTimer Poll;
   int Tries = 0;
@@ -178,6 +183,7 @@ struct TFileDialogAnswer {
         Name = D->objectName();
         Directory = D->directory().absolutePath();
         Filters = D->nameFilters();
+        Proposed = D->selectedFiles().value(0);
       }
       // Typed into the name box, as a user would; the dialog does not overwrite that box
       // while it has the focus.
@@ -309,17 +315,39 @@ class MainWindowTest : public QObject {
     QTest::keyClick(Edit, Qt::Key_Escape);
     QTRY_VERIFY(List(*W)->isVisible());
     QVERIFY(!Hits->isVisible());
+    // A hit the catalogue does not list opens too; emptying the box brings the list back.
+    Edit->setText(Q("배당"));
+    QTRY_VERIFY(Hits->count() == 1 &&
+                Hits->item(0)->data(Qt::UserRole).toString() == QString::fromStdString(Stray));
+    QTest::mouseClick(Hits->viewport(), Qt::LeftButton, {},
+                      Hits->visualItemRect(Hits->item(0)).center());
+    QTRY_COMPARE(QString::fromStdString(W->Controller().ChatFileName()),
+                 QString::fromStdString(Stray));
+    QTRY_COMPARE(Bubbles(*W), Q("U:배당 일정|M:연 1회"));
+    Edit->setText(Q("  "));
+    QTRY_VERIFY(List(*W)->isVisible());
+    QVERIFY(!Hits->isVisible());
   }
 
   void liveReplySettingAndProgramIcon() {
-    TConfig Config(SettingsFilePath());
-    TfrmSetting Dialog(Config, nullptr);
-    auto* Box = Dialog.findChild<QCheckBox*>("chkStream");
-    QCOMPARE(Box->text(), Q("답변을 실시간으로 표시"));
-    QVERIFY(!Box->isChecked());
-    Box->setChecked(true);
-    QTest::mouseClick(Dialog.findChild<QPushButton*>("btnOK"), Qt::LeftButton);
-    QCOMPARE(TConfig(SettingsFilePath()).Read(keys::Stream, false), true);
+    // Each row: the box as the dialog opens, the user's click, the button, what is stored.
+    const struct {
+      bool Shown, Set;
+      const char* Button;
+      bool Stored;
+    } Rows[] = {{false, true, "btnOK", true},
+                {true, false, "btnCancel", true},
+                {true, false, "btnOK", false}};
+    for (const auto& R : Rows) {
+      TConfig Config(SettingsFilePath());
+      TfrmSetting Dialog(Config, nullptr);
+      auto* Box = Dialog.findChild<QCheckBox*>("chkStream");
+      QCOMPARE(Box->text(), Q("답변을 실시간으로 표시"));
+      QCOMPARE(Box->isChecked(), R.Shown);
+      Box->setChecked(R.Set);
+      QTest::mouseClick(Dialog.findChild<QPushButton*>(R.Button), Qt::LeftButton);
+      QCOMPARE(TConfig(SettingsFilePath()).Read(keys::Stream, !R.Stored), R.Stored);
+    }
     QVERIFY(!ProgramIcon().isNull());
     QCOMPARE(ProgramIcon().availableSizes().size(), qsizetype(3));
     auto W = OpenWindow();
@@ -978,6 +1006,9 @@ class MainWindowTest : public QObject {
       ClickMenuItem(OpenItemMenu(*W, 1), "MenuItemExport");
       QTRY_VERIFY(Dialog.Name == "SaveDialog1");
       QCOMPARE(Dialog.Filters, QStringList({"Markdown (*.md)", "HTML (*.html)"}));
+      // Offered in the documents folder, named after the chat's title.
+      QCOMPARE(Dialog.Directory, QString::fromStdString(FHome) + "/Documents");
+      QCOMPARE(QFileInfo(Dialog.Proposed).fileName(), Q("지난주 대화.md"));
       QTRY_VERIFY(QFileInfo::exists(Path));
       QVERIFY(QString::fromStdString(ReadFileBytes(Path.toStdString()).value_or(""))
                   .contains(Expected));

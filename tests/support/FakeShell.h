@@ -50,9 +50,12 @@ class TFakeDialogs : public IDialogs {
     Questions.push_back(AMessage);
     return NextAnswer;
   }
-  std::optional<std::string> EditText(const std::string&) override { return NextEdit; }
+  std::optional<std::string> EditText(const std::string&, const std::string& ANote = "") override {
+    Notes.push_back(ANote);
+    return NextEdit;
+  }
 
-  std::vector<std::string> Alarms, Questions;
+  std::vector<std::string> Alarms, Questions, Notes;
   bool NextAnswer = false;
   std::optional<std::string> NextEdit;
 };

@@ -161,7 +161,7 @@ TEST(LiveReply, OffByDefaultTheRequestIsUnchanged) {
   unsetenv("KESTRILL_OPENAI_URL");
 }
 
-TEST(LiveReply, StopMidStreamEndsTheTurnAndTakesThePartialReplyAway) {
+TEST(LiveReply, StopMidStreamKeepsWhatWasShownAndSaysItStopped) {
   using std::chrono::milliseconds;
   const std::string Home = UseFreshDataFolder();
   TConfig Config(Home + "/Kestrill.Ini");
@@ -186,9 +186,18 @@ TEST(LiveReply, StopMidStreamEndsTheTurnAndTakesThePartialReplyAway) {
   while (!Grew()) ASSERT_TRUE(Shell.Queue.RunNext());
   Controller.StopCommand();
   EXPECT_FALSE(Controller.TurnRunning());
+  // The live bubble gives way to the part of the answer the user saw, stored as the model's
+  // reply (so the next request is still one every provider takes), then the status line.
   const auto Removed = std::find(View.Scripts.begin(), View.Scripts.end(), "removeLiveReply();");
-  EXPECT_NE(Removed, View.Scripts.end());
-  EXPECT_EQ(Controller.ChatHistory().size(), 1u);  // the question, without a cut-off answer
+  ASSERT_NE(Removed, View.Scripts.end());
+  ASSERT_EQ(Controller.ChatHistory().size(), 2u);
+  const TChatMessage& Partial = Controller.ChatHistory()[1];
+  EXPECT_EQ(Partial.Role, "model");
+  EXPECT_EQ(Partial.Text, "삼성");
+  EXPECT_EQ(std::vector<std::string>(Removed + 1, View.Scripts.end()),
+            (std::vector<std::string>{
+                "appendChat(false, \"" + Partial.MsgID + "\", \"%EC%82%BC%EC%84%B1\");",
+                "appendChat(false, \"\", \"%EC%A4%91%EC%A7%80%EB%90%98%EC%97%88%EC%8A%B5%EB%8B%88%EB%8B%A4.\");"}));
   Controller.Shutdown();
   unsetenv("KESTRILL_OPENAI_URL");
 }

@@ -373,8 +373,12 @@ TEST_F(SavedChatsTest, AReopenedAgentChatShowsWhereItsAnswerCameFrom) {
             "appendSources(\"" + H[3].MsgID +
                 "\", \"[{\\\"tool\\\":\\\"get_krx_price\\\",\\\"args\\\":\\\"{\\\\\\\"stock_code\\\\\\\":"
                 "\\\\\\\"005930\\\\\\\"}\\\",\\\"result\\\":\\\"[삼성전자] 종가: 71500원\\\",\\\"time\\\":\\\"\\\"}]\");");
-  // The conversation itself holds what a reopened chat always held: no tool messages.
-  EXPECT_EQ(Texts(), (std::vector<std::string>{"종가는?", "71,500원입니다."}));
+  // The conversation holds all the file held, tool messages included; the page shows the texts.
+  EXPECT_EQ(Texts(), (std::vector<std::string>{"종가는?", "", "[삼성전자] 종가: 71500원",
+                                               "71,500원입니다."}));
+  EXPECT_EQ(std::count_if(View.Scripts.begin(), View.Scripts.end(),
+                          [](const std::string& S) { return S.rfind("appendChat(", 0) == 0; }),
+            2);
 }
 
 TEST_F(SavedChatsTest, PageLinksDeleteAndEditSaveAndRedraw) {
@@ -436,7 +440,7 @@ TEST_F(SavedChatsTest, PageLinksInAChatNeverSaved) {
                                                        Controller->ChatHistory()[0].MsgID);
   EXPECT_EQ(Controller->ChatFileState(), cfsNew);  // emptied before it ever had a file
   EXPECT_EQ(JsonFiles().size(), 1u);
-  EXPECT_EQ(View.Scripts.back(), "clearChat();");
+  EXPECT_EQ(View.Scripts.back(), "document.body.innerHTML = \"\";");
 }
 
 TEST_F(SavedChatsTest, FailedSaveSaysSoKeepsTheChatAndAsksAtClose) {

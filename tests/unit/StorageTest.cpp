@@ -123,12 +123,13 @@ TEST(HistoryFile, BadElementsAreSkippedOneByOne) {
   const std::string Text = R"([1, "x", null, {"msgId":"1","role":"user","text":"ok"},
     {"msgId":"2","role":"user","text":42}, {"msgId":"3","role":"model","text":"also ok",
     "hastoolcall":"yes"}, {"msgId":"4","role":"model","text":"fine","hastoolcall":false},
-    {"role":"model"}, {"msgId":"5","role":"user","text":"last","attached":null}])";
+    {"role":"model"}, {"msgId":"5","role":"user","text":"last","attached":null},
+    {"filename":"a.json","title":"t"}, {"msgId":"6","role":"system","text":"no"}])";
   THistoryRead R = ReadHistoryDocument(Parsed(Text));
   std::vector<std::string> Ids;
   for (const auto& M : R.Messages) Ids.push_back(M.MsgID);
   EXPECT_EQ(Ids, (std::vector<std::string>{"1", "4", "5"}));
-  EXPECT_EQ(R.SkippedBadElements, 5);
+  EXPECT_EQ(R.SkippedBadElements, 7);
   EXPECT_EQ(FirstPromptOf(Parsed(Text)), "");
   EXPECT_EQ(FirstPromptOf(Parsed(R"([{"text":"첫 질문"},{"text":"둘"}])")), "첫 질문");
 }
@@ -165,7 +166,7 @@ TEST(ChatJson, IllFormedUtf8IsWrittenSoItReadsBack) {
   EXPECT_EQ(R.Messages[0].Text, "a\xEF\xBF\xBD\xEF\xBF\xBD(b");
 }
 
-TEST(Title, FirstEightyCharactersWithLineBreaksAsSpaces) {
+TEST(Title, FirstEightyCharactersOnOneLine) {
   const std::string Hundred = std::string(100, 'a');
   std::string Korean;
   for (int I = 0; I < 90; ++I) Korean += "가";
@@ -177,10 +178,13 @@ TEST(Title, FirstEightyCharactersWithLineBreaksAsSpaces) {
       {Hundred, std::string(80, 'a')},
       {"a\r\nb", "a b"},
       {Korean, KoreanCut},
-      // CR LF counts as two characters; one cut in half keeps its CR.
-      {std::string(79, 'x') + "\r\nyy", std::string(79, 'x') + "\r"},
-      {std::string(78, 'x') + "\r\nyy", std::string(78, 'x') + " "},
-      {"lone\nfeed", "lone\nfeed"},
+      // CR LF counts as two characters; a break at either end goes.
+      {std::string(79, 'x') + "\r\nyy", std::string(79, 'x')},
+      {std::string(78, 'x') + "\r\nyy", std::string(78, 'x')},
+      // Any run of line breaks and tabs is one space: a title is one line.
+      {"lone\nfeed", "lone feed"},
+      {"a\r\n\r\n\tb\rc", "a b c"},
+      {"\t 첫 줄\n", "첫 줄"},
   };
   for (const TCase& C : Cases) EXPECT_EQ(TitleFromText(C.Text), C.Want) << C.Text;
 }
