@@ -48,12 +48,17 @@ class TFakeDialogs : public IDialogs {
   void AlaramMessage(const std::string& AMessage) override { Alarms.push_back(AMessage); }
   bool ConfirmYesNo(const std::string& AMessage) override {
     Questions.push_back(AMessage);
+    if (WhileOpen) WhileOpen();
     return NextAnswer;
   }
   std::optional<std::string> EditText(const std::string&, const std::string& ANote = "") override {
     Notes.push_back(ANote);
+    if (WhileOpen) WhileOpen();
     return NextEdit;
   }
+  // Runs while a question or an editor is open, as a modal dialog's own event loop runs the
+  // work queued meanwhile.
+  std::function<void()> WhileOpen;
 
   std::vector<std::string> Alarms, Questions, Notes;
   bool NextAnswer = false;

@@ -507,6 +507,9 @@ TEST(Cli, SavedChatOptionErrors) {
   TFakeHttpServer Server;
   Server.SetDefault(ChatGptReply("답"));  // whatever gets through would be answered
   const char* kBrokenChat = "{\"msgId\": ";
+  const char* kForeign = R"([{"name": "삼성전자", "code": "005930"}])";
+  const char* kDamaged =
+      R"([{"msgId": "1", "role": "user", "text": "ok"}, {"msgId": "2", "role": "model", "text": 42}])";
   struct TCase {
     const char* Args;       // "@" stands for the HOME of the case
     const char* Catalogue;  // ChatFileList.json's text, nullptr for none
@@ -522,6 +525,15 @@ TEST(Cli, SavedChatOptionErrors) {
        "첨부할 파일이 없습니다: @/gone.png"},
       {"--provider chatgpt --chat '@/broken.json' 질문", nullptr, 1,
        "채팅 파일을 읽을 수 없습니다.\n[@/broken.json]"},
+      // JSON arrays that are not chats are refused and never written.
+      {"--provider chatgpt --chat '@/foreign.json' 질문", nullptr, 1,
+       "채팅 파일이 아닙니다. 대화 메시지의 목록이 아닌 파일은 채팅으로 열거나 덮어쓰지 "
+       "않습니다.\n[@/foreign.json]"},
+      {"--provider chatgpt --chat '@/damaged.json' 질문", nullptr, 1,
+       "채팅 파일의 일부(1개 항목)를 읽을 수 없습니다."},
+      {"--provider chatgpt --chat '@/Documents/Kestrill/ChatFileList.json' 질문",
+       "[{\"filename\": \"/x.json\", \"title\": \"t\", \"lastModified\": \"1\"}]", 1,
+       "채팅 파일이 아닙니다."},
       {"--list", "[{", 1, "채팅 목록 파일을 읽을 수 없습니다.\n[@/Documents/Kestrill/"},
       {"--list 질문", nullptr, 2, "--list는"},
   };
@@ -535,6 +547,8 @@ TEST(Cli, SavedChatOptionErrors) {
     };
     SCOPED_TRACE(InHome(C.Args));
     WriteTestFile(Home + "/broken.json", kBrokenChat);
+    WriteTestFile(Home + "/foreign.json", kForeign);
+    WriteTestFile(Home + "/damaged.json", kDamaged);
     if (C.Catalogue) WriteTestFile(Home + "/Documents/Kestrill/ChatFileList.json", C.Catalogue);
     TRun R = RunCli(Home, Server.BaseUrl(), InHome(C.Args));
     EXPECT_EQ(R.Status, C.Status) << R.Err;
@@ -543,6 +557,11 @@ TEST(Cli, SavedChatOptionErrors) {
     EXPECT_EQ(Server.RequestCount(), 0u);
     // A chat file we could not read is left exactly as it was.
     EXPECT_EQ(ReadFileBytes(Home + "/broken.json"), kBrokenChat);
+    EXPECT_EQ(ReadFileBytes(Home + "/foreign.json"), kForeign);
+    EXPECT_EQ(ReadFileBytes(Home + "/damaged.json"), kDamaged);
+    if (C.Catalogue && std::string(C.Args).find("--chat") != std::string::npos)
+      EXPECT_EQ(ReadFileBytes(Home + "/Documents/Kestrill/ChatFileList.json"), C.Catalogue);
+    EXPECT_EQ(ChatFilesIn(Home + "/Documents/Kestrill").size(), 0u);
   }
 }
 

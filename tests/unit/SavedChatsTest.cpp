@@ -96,6 +96,12 @@ class SavedChatsTest : public ::testing::Test {
     if (R.Status != TJsonFileStatus::Ok) return {};
     return ReadCatalogueDocument(R.Value).Entries;
   }
+  // The title the catalogue file gives AFile ("<unlisted>" when it has none).
+  std::string TitleOnDisk(const std::string& AFile) {
+    for (const TChatFile& E : CatalogueOnDisk())
+      if (E.FileName == AFile) return E.Title;
+    return "<unlisted>";
+  }
   std::vector<std::string> TextsOnDisk(const std::string& APath) {
     std::vector<std::string> Out;
     TJsonFileRead R = ReadChatJsonFile(APath);
@@ -299,14 +305,12 @@ TEST_F(SavedChatsTest, RenameKeepsTheTitleThroughLaterSavesAndCutsItInTheFile) {
   EXPECT_EQ(Controls.Title, Long);
   EXPECT_EQ(Controls.Items[0].Title, Long);  // in full until the next start
   Turn("이어서");
-  std::vector<TChatFile> OnDisk = CatalogueOnDisk();
-  EXPECT_EQ(OnDisk[Controller->Files().GetChatFileIndex(File("a.json"))].Title,
-            std::string(80, 'T'));
+  EXPECT_EQ(TitleOnDisk(File("a.json")), std::string(80, 'T'));
   EXPECT_EQ(TextsOnDisk(File("a.json")).size(), 4u);
 
   Dialogs.NextEdit = "";  // a blank title would hide the chat: refused as a cancel
   Controller->MenuItemEditClick(File("b.json"), "B");
-  EXPECT_EQ(CatalogueOnDisk()[Controller->Files().GetChatFileIndex(File("b.json"))].Title, "B");
+  EXPECT_EQ(TitleOnDisk(File("b.json")), "B");
 }
 
 TEST_F(SavedChatsTest, DeletingChatsRemovesExactlyThoseAndTheOpenOneStartsANewChat) {
@@ -565,4 +569,150 @@ TEST_F(SavedChatsTest, PromptFileInUtf8OrTheLegacyCodePageStartsANewChat) {
   Controller->OpenPromptFile(Home + "/cp949.md");
   EXPECT_EQ(Controls.Prompt, "삼성전자 분석");
   EXPECT_TRUE(Controller->ChatHistory().empty());  // typed in, not sent
+}
+
+namespace {
+
+// An OpenAI reply asking for one chart.
+TCannedResponse ChartCall(const std::string& AId) {
+  return {200, R"({"choices":[{"message":{"content":null,"tool_calls":[{"id":")" + AId +
+                   R"(","type":"function","function":{"name":"draw_stock_chart","arguments":)"
+                   R"("{\"chartTitle\":\"삼성전자\",\"timestamps\":\"[20240102,20240103]\",)"
+                   R"(\"prices\":\"[100,101]\"}"}}]}}]})"};
+}
+
+std::size_t Count(const std::vector<std::string>& AScripts, const std::string& APrefix) {
+  return static_cast<std::size_t>(std::count_if(
+      AScripts.begin(), AScripts.end(),
+      [&](const std::string& S) { return S.rfind(APrefix, 0) == 0; }));
+}
+
+}  // namespace
+
+TEST_F(SavedChatsTest, EditingWhileTheReplyArrivesKeepsTheEditAndTheReply) {
+  // Both modes: the turn's work runs inside the editor and grows the conversation under it.
+  for (int Mode : {0, 1}) {
+    SCOPED_TRACE(Mode);
+    Controller->sbNewChatClick();
+    Controller->ChatWebBrowserDidFinishLoad();
+    Controls.Mode = Mode;
+    if (Mode == 1) {
+      Server.Enqueue(ChartCall("c1"));
+      Server.Enqueue(ChartCall("c2"));
+    }
+    Controls.Prompt = "질문";
+    Controller->btnSendClick();
+    const std::string Id = Controller->ChatHistory()[0].MsgID;
+    Dialogs.NextEdit = "고친 질문";
+    Dialogs.WhileOpen = [&] {
+      while (Controller->TurnRunning()) ASSERT_TRUE(Queue.RunNext());
+    };
+    Controller->ChatWebBrowserShouldStartLoadWithRequest("chatui://edit/" + Id);
+    Dialogs.WhileOpen = nullptr;
+    const std::vector<std::string> Want =
+        Mode == 0 ? std::vector<std::string>{"고친 질문", "답변"}
+                  : std::vector<std::string>{"고친 질문", "", "", "", "", "답변"};
+    EXPECT_EQ(Texts(), Want);
+    EXPECT_EQ(TextsOnDisk(Controller->ChatFileName()), Want);
+    EXPECT_EQ(Controller->ChatFileState(), cfsOpen);
+  }
+}
+
+TEST_F(SavedChatsTest, AReopenedAgentChatKeepsItsToolsAndChartThroughEverySave) {
+  Controls.Mode = 1;
+  Server.Enqueue(ChartCall("c1"));
+  Turn("차트 보여 줘");
+  const std::string Chat = Controller->ChatFileName();
+  const std::vector<std::string> Saved = TextsOnDisk(Chat);
+  ASSERT_EQ(Saved, (std::vector<std::string>{"차트 보여 줘", "", "", "답변"}));
+
+  // Reopened: the page draws the chart again where the call was, and the tool line is not a
+  // bubble; the conversation holds all four messages.
+  NewController();
+  View.Scripts.clear();
+  Open(fs::path(Chat).filename().string(), "차트 보여 줘");
+  EXPECT_EQ(Controller->ChatHistory().size(), 4u);
+  EXPECT_EQ(Count(View.Scripts, "appendChart("), 1u);
+  EXPECT_EQ(Count(View.Scripts, "appendChat("), 2u);
+  EXPECT_EQ(Count(View.Scripts, "appendSources("), 1u);
+
+  // Continued in chatbot mode, then a message deleted: the file keeps the tool messages and the
+  // page keeps its chart each time it is drawn again.
+  Controls.Mode = 0;
+  Turn("고마워");
+  EXPECT_EQ(TextsOnDisk(Chat),
+            (std::vector<std::string>{"차트 보여 줘", "", "", "답변", "고마워", "답변"}));
+  View.Scripts.clear();
+  Dialogs.NextAnswer = true;
+  Controller->ChatWebBrowserShouldStartLoadWithRequest("chatui://delete/" +
+                                                       Controller->ChatHistory().back().MsgID);
+  EXPECT_EQ(TextsOnDisk(Chat),
+            (std::vector<std::string>{"차트 보여 줘", "", "", "답변", "고마워"}));
+  EXPECT_EQ(Count(View.Scripts, "appendChart("), 1u);
+  EXPECT_EQ(Count(View.Scripts, "appendChat("), 3u);
+}
+
+TEST_F(SavedChatsTest, DeletingDuringAnAgentTurnRedrawsWhatAReopenedChatShows) {
+  Turn("먼저");
+  Controls.Mode = 1;
+  Server.Enqueue(ChartCall("c1"));
+  Controls.Prompt = "차트";
+  Controller->btnSendClick();
+  // The call and its result have landed; the final answer has not.
+  while (Controller->ChatHistory().size() < 5) ASSERT_TRUE(Queue.RunNext());
+  View.Scripts.clear();
+  Dialogs.NextAnswer = true;
+  Controller->ChatWebBrowserShouldStartLoadWithRequest("chatui://delete/" +
+                                                       Controller->ChatHistory()[1].MsgID);
+  EXPECT_EQ(Count(View.Scripts, "appendChat("), 2u);  // "먼저" and "차트", no tool bubbles
+  EXPECT_EQ(Count(View.Scripts, "appendChart("), 1u);
+  EXPECT_EQ(View.Scripts.back(), "showLoading();");  // the turn goes on
+  while (Controller->TurnRunning()) ASSERT_TRUE(Queue.RunNext());
+  EXPECT_EQ(TextsOnDisk(Controller->ChatFileName()),
+            (std::vector<std::string>{"먼저", "차트", "", "", "답변"}));
+}
+
+TEST_F(SavedChatsTest, ClosingGivesTheTurnItsSecondAndSavesWhatItMade) {
+  // Chatbot in a reopened chat, then agent: the answers arrive while the window waits to close,
+  // and nothing queued for the window has run.
+  TwoSavedChats();
+  for (int Mode : {0, 1}) {
+    SCOPED_TRACE(Mode);
+    NewController();
+    Open("a.json", "A");
+    Controls.Mode = Mode;
+    if (Mode == 1) Server.Enqueue(ChartCall("c1"));
+    Controls.Prompt = Mode == 0 ? "닫기 전 질문" : "닫기 전 차트";
+    const auto Asked = Server.RequestCount();
+    Controller->btnSendClick();
+    // The agent's iteration asks which provider before it sends; the close comes once the
+    // request is on its way.
+    while (Server.RequestCount() == Asked) Queue.RunNext(20);
+    EXPECT_TRUE(Controller->FormCloseQuery(std::chrono::milliseconds(5000)));
+    std::vector<std::string> Tail = TextsOnDisk(File("a.json"));
+    Tail.erase(Tail.begin(), Tail.end() - (Mode == 0 ? 2 : 3));
+    EXPECT_EQ(Tail, (Mode == 0 ? std::vector<std::string>{"닫기 전 질문", "답변"}
+                               : std::vector<std::string>{"닫기 전 차트", "", ""}));
+  }
+}
+
+TEST_F(SavedChatsTest, ReRunSaysWhatConfirmingDoesAndTitlesStayOnOneLine) {
+  TwoSavedChats();
+  Dialogs.NextEdit = std::nullopt;
+  Controller->MenuItemReRunClick(File("a.json"));
+  ASSERT_FALSE(Dialogs.Notes.empty());
+  EXPECT_EQ(Dialogs.Notes.back(),
+            "확인하면 이 채팅이 이 질문으로 다시 시작되고, 지금까지의 대화는 저장된 파일에서 "
+            "지워집니다.");
+  Dialogs.NextEdit = "  새\r\n제목\t\t이름 ";
+  Controller->MenuItemEditClick(File("a.json"), "A");
+  const int Index = Controller->Files().GetChatFileIndex(File("a.json"));
+  EXPECT_EQ(Controller->Files().List()[static_cast<std::size_t>(Index)].Title, "새 제목 이름");
+  for (const auto& Item : Controls.Items)
+    if (Item.FileName == File("a.json")) EXPECT_EQ(Item.Title, "새 제목 이름");
+  // A first question of several lines gives a one-line title.
+  Controller->sbNewChatClick();
+  Controller->ChatWebBrowserDidFinishLoad();
+  Turn("첫 줄\n둘째 줄\t끝");
+  EXPECT_EQ(Controls.Items[0].Title, "첫 줄 둘째 줄 끝");
 }
