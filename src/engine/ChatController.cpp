@@ -174,7 +174,10 @@ void TChatController::PostToTurn(std::uint64_t AGeneration, std::function<void()
 }
 
 void TChatController::LandProduced(TTurn& ATurn) {
-  for (TProducedMessage& P : ATurn.TakeProduced()) {
+  std::vector<TProducedMessage> Produced = ATurn.TakeProduced();
+  // A chat saved mid-turn (Ctrl+S) changes again with every message that lands afterwards.
+  if (!Produced.empty() && FFiles.State == cfsOpen) FFiles.State = cfsModified;
+  for (TProducedMessage& P : Produced) {
     if (P.Show) AddMessageToWeb(FView, P.Message.Text, "", false, P.Message.MsgID);
     if (!P.AnswerTime.empty()) FAnswerTimes[P.Message.MsgID] = P.AnswerTime;
     FChatHistory.push_back(std::move(P.Message));
