@@ -25,6 +25,7 @@
 #include <filesystem>
 
 #include "FakeHttpServer.h"
+#include "ScriptedServer.h"
 #include "TestEnv.h"
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
@@ -128,6 +129,36 @@ void ClickInPage(TfrmMain& W, const QString& ASelector) {
 }
 
 QPushButton* SendButton(TfrmMain& W) { return W.findChild<QPushButton*>("btnSend"); }
+
+// An OpenAI reply asking for a chart of three prices.
+std::string ChartCallReply() {
+  TJson Args = TJson::object();
+  Args["chartTitle"] = "삼성전자 5일";
+  Args["timestamps"] = "[1769353200, 1769958000, 1770562800]";
+  Args["prices"] = "[61400, 56200, 57400]";
+  TJson Call = TJson::object();
+  Call["id"] = "c1";
+  Call["type"] = "function";
+  Call["function"] = TJson{{"name", "draw_stock_chart"}, {"arguments", Args.dump()}};
+  TJson Message = TJson::object();
+  Message["content"] = nullptr;
+  Message["tool_calls"] = TJson::array({Call});
+  TJson Reply = TJson::object();
+  Reply["choices"] = TJson::array({TJson{{"message", Message}}});
+  return Reply.dump();
+}
+
+// A whole HTTP response with a JSON body, sent after APause (for TScriptedServer).
+std::vector<TScriptStep> LateJsonResponse(const std::string& ABody, std::chrono::milliseconds APause) {
+  return {{"", APause},
+          {"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+               std::to_string(ABody.size()) + "\r\n\r\n" + ABody,
+           std::chrono::milliseconds(0)}};
+}
+
+int Count(TfrmMain& W, const char* ASelector) {
+  return RunJs(W, QString("document.querySelectorAll('%1').length").arg(ASelector)).toInt();
+}
 
 // Puts the keyboard focus on the widget named AName, with the window active so that shortcuts
 // reach it.
@@ -383,20 +414,7 @@ class MainWindowTest : public QObject {
 
   void agentTurnDrawsAChart() {
     TConfig(SettingsFilePath()).Write(keys::Mode, 1);
-    TJson Args = TJson::object();
-    Args["chartTitle"] = "삼성전자 5일";
-    Args["timestamps"] = "[1769353200, 1769958000, 1770562800]";
-    Args["prices"] = "[61400, 56200, 57400]";
-    TJson Call = TJson::object();
-    Call["id"] = "c1";
-    Call["type"] = "function";
-    Call["function"] = TJson{{"name", "draw_stock_chart"}, {"arguments", Args.dump()}};
-    TJson Message = TJson::object();
-    Message["content"] = nullptr;
-    Message["tool_calls"] = TJson::array({Call});
-    TJson First = TJson::object();
-    First["choices"] = TJson::array({TJson{{"message", Message}}});
-    FServer->Enqueue({200, First.dump()});
+    FServer->Enqueue({200, ChartCallReply()});
     FServer->Enqueue({200, R"({"choices":[{"message":{"content":"차트를 그렸습니다."}}]})"});
     auto W = OpenWindow();
     Type(*W, QString::fromUtf8("차트 보여줘"));
@@ -977,6 +995,131 @@ class MainWindowTest : public QObject {
       QVERIFY2(After.find(Key) != std::string::npos, Key);
   }
 
+  void agentChartSurvivesReopenAndEdit() {
+    TConfig(SettingsFilePath()).Write(keys::Mode, 1);
+    FServer->Enqueue({200, ChartCallReply()});
+    FServer->Enqueue({200, R"({"choices":[{"message":{"content":"차트를 그렸습니다."}}]})"});
+    auto W = OpenWindow();
+    Type(*W, Q("차트 보여줘"));
+    QTest::keyClick(W->findChild<QPlainTextEdit*>("MemoInput"), Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(SendButton(*W)->text(), Q("전송"), 10000);
+    QTRY_COMPARE(Count(*W, ".chart-container canvas"), 1);
+
+    // Another chat, then this one again from the sidebar: the chart and the sources are back,
+    // and the conversation holds the tool call and its result.
+    QTest::mouseClick(W->findChild<QWidget*>("sbNewChat"), Qt::LeftButton);
+    QTRY_VERIFY(SendButton(*W)->isEnabled());
+    QTRY_COMPARE(List(*W)->count(), 1);
+    ClickItem(*W, 0);
+    QTRY_COMPARE(Bubbles(*W), Q("U:차트 보여줘|M:차트를 그렸습니다."));
+    QTRY_COMPARE(Count(*W, ".chart-container canvas"), 1);
+    QCOMPARE(Count(*W, ".sources"), 1);
+    QCOMPARE(W->Controller().ChatHistory().size(), std::size_t(4));
+
+    // Edited from the page: the page is drawn again, chart included, and the file keeps it all.
+    FDialogs.Edits.push_back(std::string("차트를 다시 보여줘"));
+    RunJs(*W, QString("location.href = 'chatui://edit/%1'; 0")
+                  .arg(QString::fromStdString(W->Controller().ChatHistory()[0].MsgID)));
+    QTRY_COMPARE(Bubbles(*W), Q("U:차트를 다시 보여줘|M:차트를 그렸습니다."));
+    QTRY_COMPARE(Count(*W, ".chart-container canvas"), 1);
+    auto Saved = ReadJsonFile(W->Controller().ChatFileName());
+    QVERIFY(Saved && Saved->is_array());
+    QCOMPARE(Saved->size(), std::size_t(4));
+    QCOMPARE(QString::fromStdString((*Saved)[1]["toolname"].get<std::string>()),
+             QString("draw_stock_chart"));
+  }
+
+  void editingWhileTheReplyArrives() {
+    // The real editor is open when the reply lands; both survive.
+    TScriptedServer Late(
+        LateJsonResponse(R"({"choices":[{"message":{"content":"늦은 답"}}]})",
+                         std::chrono::milliseconds(2000)),
+        std::chrono::milliseconds(5000));
+    setenv("KESTRILL_OPENAI_URL", Late.BaseUrl().c_str(), 1);
+    auto W = OpenWindow();
+    W->SetDialogScript(nullptr);
+    Type(*W, Q("질문"));
+    QTest::keyClick(W->findChild<QPlainTextEdit*>("MemoInput"), Qt::Key_Return);
+    QVERIFY(W->Controller().TurnRunning());
+    bool Answered = false, OpenedDuringTurn = false;
+    QTimer Poll;
+    Poll.setInterval(50);
+    QObject::connect(&Poll, &QTimer::timeout, [&] {
+      auto* Editor = qobject_cast<TfrmTextEditor*>(QApplication::activeModalWidget());
+      if (Editor && W->Controller().TurnRunning()) OpenedDuringTurn = true;
+      if (!Editor || W->Controller().TurnRunning()) return;  // waits for the reply to land
+      Editor->findChild<QPlainTextEdit*>("memoText")->setPlainText(Q("고친 질문"));
+      QTest::mouseClick(Editor->findChild<QPushButton*>("btnOK"), Qt::LeftButton);
+      Answered = true;
+      Poll.stop();
+    });
+    Poll.start();
+    RunJs(*W, QString("location.href = 'chatui://edit/%1'; 0")
+                  .arg(QString::fromStdString(W->Controller().ChatHistory()[0].MsgID)));
+    QTRY_VERIFY_WITH_TIMEOUT(Answered, 10000);
+    QVERIFY(OpenedDuringTurn);
+    QTRY_COMPARE(Bubbles(*W), Q("U:고친 질문|M:늦은 답"));
+    QCOMPARE(W->Controller().ChatHistory().size(), std::size_t(2));
+    QCOMPARE(QString::fromStdString(W->Controller().ChatHistory()[0].Text), Q("고친 질문"));
+    auto Saved = ReadJsonFile(W->Controller().ChatFileName());
+    QVERIFY(Saved && Saved->size() == 2);
+    W->SetDialogScript(&FDialogs);
+  }
+
+  void stopKeepsThePartOfTheReplyShown() {
+    TConfig(SettingsFilePath()).Write(keys::Stream, true);
+    TScriptedServer Held(
+        {{"HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n\r\n"
+          "data: {\"choices\":[{\"index\":0,\"delta\":{\"content\":\"삼성전자는\"}}]}\n\n",
+          std::chrono::milliseconds(0)}},
+        std::chrono::milliseconds(20000));
+    setenv("KESTRILL_OPENAI_URL", Held.BaseUrl().c_str(), 1);
+    auto W = OpenWindow();
+    Type(*W, Q("질문"));
+    QTest::keyClick(W->findChild<QPlainTextEdit*>("MemoInput"), Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(Count(*W, "#live-reply"), 1, 10000);
+    QTest::mouseClick(SendButton(*W), Qt::LeftButton);
+    QTRY_COMPARE(Bubbles(*W), Q("U:질문|M:삼성전자는|M:중지되었습니다."));
+    QCOMPARE(Count(*W, "#live-reply"), 0);
+    auto Saved = ReadJsonFile(W->Controller().ChatFileName());
+    QVERIFY(Saved && Saved->size() == 2);
+    QCOMPARE(QString::fromStdString((*Saved)[1]["text"].get<std::string>()), Q("삼성전자는"));
+  }
+
+  void closingDuringAnAgentTurnSavesWhatArrives() {
+    TConfig(SettingsFilePath()).Write(keys::Mode, 1);
+    TScriptedServer Late(
+        LateJsonResponse(R"({"choices":[{"message":{"content":"닫는 중에 온 답"}}]})",
+                         std::chrono::milliseconds(400)),
+        std::chrono::milliseconds(5000));
+    setenv("KESTRILL_OPENAI_URL", Late.BaseUrl().c_str(), 1);
+    auto W = OpenWindow();
+    Type(*W, Q("닫기 전 질문"));
+    QTest::keyClick(W->findChild<QPlainTextEdit*>("MemoInput"), Qt::Key_Return);
+    QTRY_COMPARE(Late.Connections(), 1);
+    W->close();
+    W.reset();
+    std::vector<std::string> Chats;
+    for (const auto& E : std::filesystem::directory_iterator(DataFolder()))
+      if (E.path().extension() == ".json" && E.path().filename() != "ChatFileList.json")
+        Chats.push_back(E.path().string());
+    QCOMPARE(Chats.size(), std::size_t(1));
+    auto Saved = ReadJsonFile(Chats[0]);
+    QVERIFY(Saved && Saved->size() == 2);
+    QCOMPARE(QString::fromStdString((*Saved)[1]["text"].get<std::string>()), Q("닫는 중에 온 답"));
+  }
+
+  void reRunSaysWhatConfirmingDoes() {
+    WriteTwoChats();
+    auto W = OpenWindow();
+    ClickMenuItem(OpenItemMenu(*W, 0), "MenuItemReRun");
+    QTRY_COMPARE(FDialogs.EditNotes.size(), std::size_t(1));
+    QCOMPARE(QString::fromStdString(FDialogs.EditNotes[0]),
+             Q("확인하면 이 채팅이 이 질문으로 다시 시작되고, 지금까지의 대화는 저장된 파일에서 "
+               "지워집니다."));
+    QCOMPARE(Bubbles(*W), Q("U:오늘 질문|M:오늘 답"));  // cancelled: the chat as it was
+  }
+
   void textEditor() {
     TConfig C(SettingsFilePath());
     C.Write(keys::FontSize, 16.0);
@@ -985,6 +1128,15 @@ class MainWindowTest : public QObject {
     E.SetText(QString::fromUtf8("첫 줄\n둘째 줄\n"));
     QCOMPARE(E.GetText(), QString::fromUtf8("첫 줄\n둘째 줄\n"));
     QCOMPARE(E.windowTitle(), QString::fromUtf8("텍스트 편집"));
+    // The note under the text shows only when there is one.
+    QVERIFY(!E.findChild<QLabel*>("lbNote")->isVisibleTo(&E));
+    E.SetNote(Q("확인하면 다시 시작됩니다."));
+    QVERIFY(E.findChild<QLabel*>("lbNote")->isVisibleTo(&E));
+    // The one-line form, for titles: breaks and tabs of an old title become single spaces.
+    TfrmTextEditor Line(C, nullptr, /*ASingleLine=*/true);
+    QVERIFY(!Line.findChild<QPlainTextEdit*>("memoText"));
+    Line.SetText(Q("첫 줄\r\n둘째\t줄"));
+    QCOMPARE(Line.GetText(), Q("첫 줄 둘째 줄"));
   }
 
   void cleanup() {
