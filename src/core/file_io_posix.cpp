@@ -1,11 +1,15 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include "core/FileIO.h"
 
@@ -87,9 +91,20 @@ std::optional<std::string> ReadFileBytes(const std::string& APath) {
   return Bytes;
 }
 
-void WriteFileAtomic(const std::string& ALinkOrPath, std::string_view AContent, bool AOwnerOnly) {
-  const std::string APath = ResolveLinks(ALinkOrPath);
-  RemoveLeftovers(APath);
+namespace {
+
+// The mode the new version of APath gets: an existing file's own (the user may have narrowed
+// or widened it on purpose), except for secrets, which are never left readable by others.
+mode_t ModeFor(const std::string& APath, TFileAccess AAccess) {
+  struct stat St {};
+  if (AAccess != TFileAccess::Secret && stat(APath.c_str(), &St) == 0 && S_ISREG(St.st_mode))
+    return St.st_mode & 0777;
+  return AAccess == TFileAccess::Shared ? 0644 : 0600;
+}
+
+// Writes AContent to a new temporary file next to APath ("NAME.tmpXXXXXX"), with AMode, flushed
+// to disk and closed. Returns its path; on failure nothing is left behind.
+std::string WriteTemporary(const std::string& APath, std::string_view AContent, mode_t AMode) {
   std::string Tmp = APath + ".tmpXXXXXX";
   int Fd = mkstemp(Tmp.data());
   if (Fd < 0) Fail(APath, "create", errno);
@@ -100,9 +115,9 @@ void WriteFileAtomic(const std::string& ALinkOrPath, std::string_view AContent, 
     unlink(Tmp.c_str());
     Fail(APath, AStep, Err);
   };
-  // mkstemp makes 0600; widen to the usual mode unless the file holds secrets. (Asking for
-  // the umask would change it process-wide for a moment, which is not thread-safe.)
-  if (!AOwnerOnly && fchmod(Fd, 0644) != 0) Abandon("chmod");
+  // Set explicitly: mkstemp's 0600 is cut by the umask, and asking for the umask would change
+  // it process-wide for a moment, which is not thread-safe.
+  if (fchmod(Fd, AMode) != 0) Abandon("chmod");
   const char* P = AContent.data();
   std::size_t Left = AContent.size();
   while (Left > 0) {
@@ -120,16 +135,83 @@ void WriteFileAtomic(const std::string& ALinkOrPath, std::string_view AContent, 
     unlink(Tmp.c_str());
     Fail(APath, "close", Err);
   }
+  return Tmp;
+}
+
+// Makes a rename or link in APath's folder durable.
+void SyncFolderOf(const std::string& APath) {
+  if (int Dir = open(FolderOf(APath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); Dir >= 0) {
+    fsync(Dir);
+    close(Dir);
+  }
+}
+
+}  // namespace
+
+void WriteFileAtomic(const std::string& ALinkOrPath, std::string_view AContent,
+                     TFileAccess AAccess) {
+  const std::string APath = ResolveLinks(ALinkOrPath);
+  RemoveLeftovers(APath);
+  const std::string Tmp = WriteTemporary(APath, AContent, ModeFor(APath, AAccess));
   if (rename(Tmp.c_str(), APath.c_str()) != 0) {
     int Err = errno;
     unlink(Tmp.c_str());
     Fail(APath, "rename", Err);
   }
-  // Make the rename itself durable.
-  if (int Dir = open(FolderOf(APath).c_str(), O_RDONLY | O_DIRECTORY); Dir >= 0) {
-    fsync(Dir);
-    close(Dir);
+  SyncFolderOf(APath);
+}
+
+bool WriteFileAtomicNew(const std::string& APath, std::string_view AContent, TFileAccess AAccess) {
+  RemoveLeftovers(APath);
+  const std::string Tmp =
+      WriteTemporary(APath, AContent, AAccess == TFileAccess::Shared ? 0644 : 0600);
+  // The whole file gets the name in one step that fails when the name is taken: a rename that
+  // never replaces, or where the file system lacks it, a hard link (then the temporary name
+  // goes).
+  int Err = 0;
+  if (renameat2(AT_FDCWD, Tmp.c_str(), AT_FDCWD, APath.c_str(), RENAME_NOREPLACE) != 0) {
+    Err = errno;
+    if (Err == EINVAL || Err == ENOSYS || Err == ENOTSUP) {
+      Err = link(Tmp.c_str(), APath.c_str()) == 0 ? 0 : errno;
+      unlink(Tmp.c_str());
+    } else {
+      unlink(Tmp.c_str());
+    }
+  }
+  if (Err == EEXIST) return false;
+  if (Err != 0) Fail(APath, "create", Err);
+  SyncFolderOf(APath);
+  return true;
+}
+
+TFileLock::TFileLock(const std::string& ALockPath, std::chrono::milliseconds ATimeout) {
+  int Fd = open(ALockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // A lock file someone else made read-only locks as well through a read-only descriptor.
+  if (Fd < 0 && errno == EACCES) Fd = open(ALockPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (Fd < 0) Fail(ALockPath, "lock", errno);
+  FHandle = Fd;
+  // flock, not fcntl locks: those belong to the process, so two objects of one process would
+  // not exclude each other, and closing any descriptor of the file would drop them.
+  const auto Deadline = std::chrono::steady_clock::now() + ATimeout;
+  auto Pause = std::chrono::milliseconds(1);
+  for (;;) {
+    if (flock(Fd, LOCK_EX | LOCK_NB) == 0) return;
+    const int Err = errno;
+    if (Err == EINTR) continue;
+    // A file system without locks at all: go on unlocked, as before there were locks, rather
+    // than never saving there again.
+    if (Err == ENOLCK || Err == EINVAL || Err == ENOTSUP || Err == ENOSYS) return;
+    if (Err != EWOULDBLOCK || std::chrono::steady_clock::now() >= Deadline) {
+      close(Fd);
+      Fail(ALockPath, "lock", Err);
+    }
+    // Polled rather than waited for, so that a holder that never lets go (a stopped process)
+    // costs a failed save instead of a hung window. Holders keep it for milliseconds.
+    std::this_thread::sleep_for(Pause);
+    Pause = std::min(Pause * 2, std::chrono::milliseconds(16));
   }
 }
+
+TFileLock::~TFileLock() { close(static_cast<int>(FHandle)); }
 
 }  // namespace kestrill

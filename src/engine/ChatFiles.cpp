@@ -27,6 +27,16 @@ std::string MoveAside(const std::string& APath, const std::string& AStamp) {
   return Ec ? std::string() : Target;
 }
 
+// The catalogue as read; a document that is not an array counts as unreadable.
+TJsonFileRead ReadCatalogueFile(const std::string& APath) {
+  TJsonFileRead Read = ReadChatJsonFile(APath);
+  if (Read.Status == TJsonFileStatus::Ok && !Read.Value.is_array()) {
+    Read.Status = TJsonFileStatus::Broken;
+    Read.Error = "최상위가 배열이 아닙니다.";
+  }
+  return Read;
+}
+
 }  // namespace
 
 std::string SaveFailedText(const std::string& APath, const std::string& AReason) {
@@ -62,11 +72,18 @@ TChatFile TChatFiles::EntryOf(const std::string& AFileName) const {
 
 std::string TChatFiles::LoadChatFileList() {
   const std::string Path = CatalogueFilePath();
-  TJsonFileRead Read = ReadChatJsonFile(Path);
+  TJsonFileRead Read = ReadCatalogueFile(Path);
   if (Read.Status == TJsonFileStatus::Missing) return "";
-  if (Read.Status == TJsonFileStatus::Ok && !Read.Value.is_array()) {
-    Read.Status = TJsonFileStatus::Broken;
-    Read.Error = "최상위가 배열이 아닙니다.";
+  std::optional<TFileLock> Lock;
+  if (Read.Status == TJsonFileStatus::Broken) {
+    // Only what is still broken under the lock is moved aside: another process may have
+    // replaced it with a good one meanwhile. Without the lock it is moved all the same.
+    try {
+      Lock.emplace(LockPath());
+    } catch (const EFileWriteError&) {
+    }
+    Read = ReadCatalogueFile(Path);
+    if (Read.Status == TJsonFileStatus::Missing) return "";
   }
   if (Read.Status == TJsonFileStatus::Broken) {
     std::string Kept = MoveAside(Path, TimeStampNow());
@@ -77,6 +94,7 @@ std::string TChatFiles::LoadChatFileList() {
   FCatalogue = ReadCatalogueDocument(Read.Value);
   SortNewestFirst(FCatalogue.Entries);
   FLoadedCount = FCatalogue.Entries.size();
+  FChanges.clear();
   return "";
 }
 
@@ -89,26 +107,49 @@ std::vector<TChatFile> TChatFiles::LoadedEntriesToShow(int AMax) const {
   return Out;
 }
 
+std::string TChatFiles::LockPath() const { return CatalogueFilePath() + ".lock"; }
+
 std::string TChatFiles::SaveChatFileList() {
   const std::string Path = CatalogueFilePath();
-  try {
-    WriteFileAtomic(Path, FormatCatalogue(FCatalogue));
-  } catch (const EFileWriteError& E) {
-    std::string Text = SaveFailedText(Path, E.what());
+  auto Failed = [&Path](const std::string& AReason) {
+    std::string Text = SaveFailedText(Path, AReason);
     return Text.replace(0, std::string_view("채팅 파일을").size(), "채팅 목록 파일을");
+  };
+  try {
+    TFileLock Lock(LockPath());
+    TJsonFileRead Read = ReadCatalogueFile(Path);
+    if (Read.Status == TJsonFileStatus::Ok) {
+      TCatalogueData OnDisk = ReadCatalogueDocument(Read.Value);
+      ApplyCatalogueChanges(OnDisk, FChanges);
+      WriteFileAtomic(Path, FormatCatalogue(OnDisk), TFileAccess::Private);
+    } else {
+      // Gone (the user deleted it): the whole list, or the entries loaded from it would go
+      // too. Unreadable: kept aside, as when it is loaded.
+      if (Read.Status == TJsonFileStatus::Broken && MoveAside(Path, TimeStampNow()).empty())
+        return Failed("읽을 수 없는 원래 파일을 보관하지 못해 덮어쓰지 않았습니다.");
+      WriteFileAtomic(Path, FormatCatalogue(FCatalogue), TFileAccess::Private);
+    }
+  } catch (const EFileWriteError& E) {
+    return Failed(E.what());  // the changes stay recorded for the next write
   }
+  FChanges.clear();
   return "";
+}
+
+std::string TChatFiles::FreeName(const std::string& AStamp, int& ANumber) const {
+  for (;; ++ANumber) {
+    std::string Path =
+        JoinPath(FDataFolder, ANumber == 1 ? AStamp + ".json"
+                                           : AStamp + "-" + std::to_string(ANumber) + ".json");
+    if (!Exists(Path) && GetChatFileIndex(Path) < 0) return Path;
+  }
 }
 
 std::string TChatFiles::GetHistoryFilePath() const {
   if (State != cfsNew) return FileName;
-  const std::string Stamp = TimeStampNow();
-  std::string Path = JoinPath(FDataFolder, Stamp + ".json");
-  // Two chats saved within one second would otherwise share a name and the second would
-  // replace the first.
-  for (int N = 2; Exists(Path) || GetChatFileIndex(Path) >= 0; ++N)
-    Path = JoinPath(FDataFolder, Stamp + "-" + std::to_string(N) + ".json");
-  return Path;
+  // Two chats saved within one second would otherwise share a name.
+  int Number = 1;
+  return FreeName(TimeStampNow(), Number);
 }
 
 std::string TChatFiles::WriteHistory(const std::string& APath, const TChatHistory& AHistory) {
@@ -118,7 +159,7 @@ std::string TChatFiles::WriteHistory(const std::string& APath, const TChatHistor
       return SaveFailedText(APath, "읽을 수 없던 원래 파일을 보관하지 못해 덮어쓰지 않았습니다.");
   }
   try {
-    WriteFileAtomic(APath, FormatHistoryFile(AHistory));
+    WriteFileAtomic(APath, FormatHistoryFile(AHistory), TFileAccess::Private);
   } catch (const EFileWriteError& E) {
     return SaveFailedText(APath, E.what());
   }
@@ -126,12 +167,30 @@ std::string TChatFiles::WriteHistory(const std::string& APath, const TChatHistor
   return "";
 }
 
+std::string TChatFiles::WriteNewHistory(const std::string& AStamp, const TChatHistory& AHistory,
+                                        std::string& APath) {
+  const std::string Text = FormatHistoryFile(AHistory);
+  // A free name can be taken by another process (a second window, kestrill-cli) before we
+  // create it; then the next one is tried. The bound only stops a folder gone mad.
+  int Number = 1;
+  for (int Tries = 0; Tries < 1000; ++Tries, ++Number) {
+    APath = FreeName(AStamp, Number);
+    try {
+      if (WriteFileAtomicNew(APath, Text, TFileAccess::Private)) return "";
+    } catch (const EFileWriteError& E) {
+      return SaveFailedText(APath, E.what());
+    }
+  }
+  return SaveFailedText(APath, "비어 있는 파일 이름을 찾지 못했습니다.");
+}
+
 TSaveResult TChatFiles::SaveChat(const TChatHistory& AHistory, bool AWriteEmpty) {
   TSaveResult R;
   if (State == cfsOpen) return R;
   if (AHistory.empty() && (State == cfsNew || !AWriteEmpty)) return R;
-  const std::string Path = GetHistoryFilePath();
-  R.Error = WriteHistory(Path, AHistory);
+  std::string Path = FileName;
+  R.Error = State == cfsNew ? WriteNewHistory(TimeStampNow(), AHistory, Path)
+                            : WriteHistory(Path, AHistory);
   if (!R.Ok()) return R;
   R.Entry.FileName = Path;
   R.Entry.LastModified = TimeStampNow();
@@ -159,17 +218,42 @@ TSaveResult TChatFiles::SaveChat(const TChatHistory& AHistory, bool AWriteEmpty)
   return R;
 }
 
+void TChatFiles::Record(const std::string& AFileName, std::optional<TChatFile> AEntry) {
+  for (TCatalogueChange& C : FChanges)
+    if (C.FileName == AFileName) {
+      C.Entry = std::move(AEntry);
+      return;
+    }
+  FChanges.push_back({AFileName, std::move(AEntry)});
+}
+
+void TChatFiles::RecordGone(const std::string& AFileName) {
+  const int Other = GetChatFileIndex(AFileName);
+  Record(AFileName, Other >= 0 ? std::optional(FCatalogue.Entries[static_cast<std::size_t>(Other)])
+                               : std::nullopt);
+}
+
+void TChatFiles::AddEntry(const TChatFile& AEntry) {
+  FCatalogue.Entries.push_back(AEntry);
+  Record(AEntry.FileName, AEntry);
+}
+
 void TChatFiles::RemoveEntry(int AIndex) {
   auto& L = FCatalogue.Entries;
   if (AIndex < 0 || static_cast<std::size_t>(AIndex) >= L.size()) return;
+  const std::string Name = L[static_cast<std::size_t>(AIndex)].FileName;
   L.erase(L.begin() + AIndex);
   if (static_cast<std::size_t>(AIndex) < FLoadedCount) --FLoadedCount;
+  RecordGone(Name);
 }
 
 void TChatFiles::ReplaceEntry(int AIndex, const TChatFile& AEntry) {
   auto& L = FCatalogue.Entries;
   if (AIndex < 0 || static_cast<std::size_t>(AIndex) >= L.size()) return;
+  const std::string Old = L[static_cast<std::size_t>(AIndex)].FileName;
   L[static_cast<std::size_t>(AIndex)] = AEntry;
+  if (Old != AEntry.FileName) RecordGone(Old);
+  Record(AEntry.FileName, AEntry);
 }
 
 }  // namespace kestrill

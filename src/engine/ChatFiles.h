@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,12 @@ class TChatFiles {
   // The entries the sidebar shows: listable ones, newest first, at most AMax (at least 1) of the
   // loaded entries; entries added since start are not among them (they have their own items).
   std::vector<TChatFile> LoadedEntriesToShow(int AMax) const;
-  // Writes the catalogue; the Korean error text, empty on success.
+  // Writes the catalogue; the Korean error text, empty on success. Other processes (another
+  // window, kestrill-cli) may have written it since it was read: under a lock of the data
+  // folder the file is read again and only the entries this object added, replaced or removed
+  // since its last write are changed in it, so nobody's entries are lost. A file gone meanwhile
+  // gets this object's whole list; one that cannot be read is moved aside first. The list
+  // (List()) stays this object's own view.
   std::string SaveChatFileList();
 
   // Where the open chat is written: its file, or for a new chat a new file named after the
@@ -59,10 +65,12 @@ class TChatFiles {
   // Saves the open chat as its state requires (new: a new file and catalogue entry; modified:
   // rewrites its file and the entry's time; open: nothing). The state is not changed here.
   // AWriteEmpty writes an empty conversation of a modified chat as "[]" instead of keeping the
-  // file as it was.
+  // file as it was. A new chat's file is created only where no file is: when another process
+  // takes the name first, the next one is tried, so no save ever replaces another chat. A chat
+  // file is created readable by its owner only; a rewritten one keeps its mode.
   TSaveResult SaveChat(const TChatHistory& AHistory, bool AWriteEmpty = false);
 
-  void AddEntry(const TChatFile& AEntry) { FCatalogue.Entries.push_back(AEntry); }
+  void AddEntry(const TChatFile& AEntry);
   void RemoveEntry(int AIndex);
   void ReplaceEntry(int AIndex, const TChatFile& AEntry);
 
@@ -71,12 +79,24 @@ class TChatFiles {
 
  private:
   std::string WriteHistory(const std::string& APath, const TChatHistory& AHistory);
+  // Creates a new chat file named after AStamp; APath gets the name taken (or last tried).
+  std::string WriteNewHistory(const std::string& AStamp, const TChatHistory& AHistory,
+                              std::string& APath);
+  // The first name from AStamp with suffix ANumber on ("-2", ...; 1 is none) that neither a file
+  // nor an entry has; ANumber is left at its suffix.
+  std::string FreeName(const std::string& AStamp, int& ANumber) const;
+  void Record(const std::string& AFileName, std::optional<TChatFile> AEntry);
+  // AFileName's change after an entry of it left the list: another entry of it, or removal.
+  void RecordGone(const std::string& AFileName);
+  std::string LockPath() const;
 
   std::string FDataFolder;
   TClock FClock;
   TCatalogueData FCatalogue;
   std::size_t FLoadedCount = 0;  // entries that came from the file, at the front of the list
   std::string FUnreadableFile;
+  // Changes to the list since the catalogue was last written or read, one per file name.
+  std::vector<TCatalogueChange> FChanges;
 };
 
 // "채팅 파일을 저장하지 못했습니다." with the file and the reason.

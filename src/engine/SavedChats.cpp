@@ -48,7 +48,7 @@ void TChatController::FormShow() {
   FControls.ClearHistoryItems();
   const double Size = ItemFontSize(12);
   for (const TChatFile& E : FFiles.LoadedEntriesToShow(FConfig.Read(keys::MaxFileCount, 30)))
-    FControls.AddHistoryItem(E.Title, E.FileName, false, Size);
+    FControls.AddHistoryItem(OneLine(E.Title), E.FileName, false, Size);  // older titles had breaks
   if (!Error.empty()) FDialogs.AlaramMessage(Error);
 }
 

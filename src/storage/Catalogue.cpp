@@ -35,6 +35,22 @@ TCatalogueData ReadCatalogueDocument(const TJson& ADocument) {
   return R;
 }
 
+void ApplyCatalogueChanges(TCatalogueData& AData, const std::vector<TCatalogueChange>& AChanges) {
+  auto& L = AData.Entries;
+  for (const TCatalogueChange& C : AChanges) {
+    auto Named = [&C](const TChatFile& E) { return E.FileName == C.FileName; };
+    auto First = std::find_if(L.begin(), L.end(), Named);
+    if (C.Entry && First != L.end()) {
+      *First = *C.Entry;
+      L.erase(std::remove_if(First + 1, L.end(), Named), L.end());
+    } else if (C.Entry) {
+      L.push_back(*C.Entry);
+    } else {
+      L.erase(std::remove_if(First, L.end(), Named), L.end());
+    }
+  }
+}
+
 void SortNewestFirst(std::vector<TChatFile>& AEntries) {
   std::stable_sort(AEntries.begin(), AEntries.end(), [](const TChatFile& A, const TChatFile& B) {
     return ToLowerAscii(A.LastModified) > ToLowerAscii(B.LastModified);

@@ -2,6 +2,7 @@
 // time of the last save or rename.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,19 @@ std::string FormatCatalogue(const TCatalogueData& AData);
 
 // Every element of ADocument (an array), in file order.
 TCatalogueData ReadCatalogueDocument(const TJson& ADocument);
+
+// One change a process made to its view of the catalogue: the entry to list for FileName, or
+// none to take the file off the list.
+struct TCatalogueChange {
+  std::string FileName;
+  std::optional<TChatFile> Entry;
+};
+
+// Applies AChanges in order to AData, which is what the file holds now (another process may
+// have written it since we read it): an entry replaces the first one of its file, dropping any
+// later ones of that file, or is appended when the file is not listed; a removal drops every
+// entry of its file, and is nothing when there is none. Unreadable elements stay.
+void ApplyCatalogueChanges(TCatalogueData& AData, const std::vector<TCatalogueChange>& AChanges);
 
 // Newest first by LastModified (compared without regard to letter case, so an empty time
 // sorts last); stable, so entries of the same time keep their order.

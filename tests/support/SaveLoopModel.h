@@ -1,6 +1,7 @@
 // What the save-loop tool writes and the kill test expects: every version of every file is a
 // pure function of the step that wrote it, so after a crash the checker knows the exact bytes
-// the files may hold.
+// the files may hold. Several loops may share one folder and its catalogue: loop L owns chats
+// L * kChatCount to L * kChatCount + kChatCount - 1 and keeps its own journal.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +17,16 @@
 
 namespace kestrill::saveloop {
 
-inline constexpr int kChatCount = 2;
-// Holds the step the tool is working on, as 8 raw bytes written by one pwrite: a kill cannot
+inline constexpr int kChatCount = 2;  // per loop
+inline constexpr int kMaxLoops = 5;   // chat numbers stay one digit
+
+// Holds the step loop ALoop is working on, as 8 raw bytes written by one pwrite: a kill cannot
 // leave half of it.
-inline constexpr char kJournalName[] = "save-loop.step";
+inline std::string JournalName(int ALoop) { return "save-loop-" + std::to_string(ALoop) + ".step"; }
+
+// Chat AK of loop ALoop.
+inline int ChatOf(int ALoop, int AK) { return ALoop * kChatCount + AK; }
+
 // A conversation grows one message per step and starts again after this many, so files stay
 // a few dozen kilobytes however long the loop runs.
 inline constexpr std::uint64_t kCycle = 64;
@@ -88,24 +95,35 @@ inline std::string ChatFileBytes(int AChat, std::uint64_t AStep) {
   return FormatHistoryFile(ChatVersion(AChat, AStep));
 }
 
-// The clock while step AStep saves chat AChat: two seconds a step, one per chat.
+// The clock while step AStep saves chat AChat: two seconds a step, one per chat of a loop.
 inline std::tm ClockAt(std::uint64_t AStep, int AChat) {
-  std::time_t T = 1735808400 + static_cast<std::time_t>(AStep * kChatCount) + AChat;
+  std::time_t T = 1735808400 + static_cast<std::time_t>(AStep * kChatCount) + AChat % kChatCount;
   std::tm Out{};
   gmtime_r(&T, &Out);
   return Out;
 }
 
-// The catalogue once step AStep has saved chats 0 to ALastSaved (the others still carry the
-// time of the step before).
-inline TCatalogueData CatalogueAt(const std::string& AFolder, std::uint64_t AStep, int ALastSaved) {
+// Loop ALoop's entries of the catalogue, in file order, once its step AStep has saved its chats
+// 0 to ALastSaved (the others still carry the time of the step before).
+inline TCatalogueData CatalogueAt(const std::string& AFolder, std::uint64_t AStep, int ALastSaved,
+                                  int ALoop = 0) {
   TCatalogueData D;
   for (int K = 0; K < kChatCount; ++K) {
     const std::uint64_t SavedIn = K <= ALastSaved ? AStep : AStep - 1;
-    D.Entries.push_back({ChatPath(AFolder, K), TitleFromText(MessageOf(K, 0).Text),
-                         FormatTimeStamp(ClockAt(SavedIn, K))});
+    const int Chat = ChatOf(ALoop, K);
+    D.Entries.push_back({ChatPath(AFolder, Chat), TitleFromText(MessageOf(Chat, 0).Text),
+                         FormatTimeStamp(ClockAt(SavedIn, Chat))});
   }
   return D;
+}
+
+// The clock of round ARound of the savers that take commands (--serve): all of a round's new
+// chats want the same file name.
+inline std::tm SecondOfRound(int ARound) {
+  std::time_t T = 1767225600 + ARound;
+  std::tm Out{};
+  gmtime_r(&T, &Out);
+  return Out;
 }
 
 }  // namespace kestrill::saveloop

@@ -559,8 +559,9 @@ TEST(Cli, SavedChatOptionErrors) {
     EXPECT_EQ(ReadFileBytes(Home + "/broken.json"), kBrokenChat);
     EXPECT_EQ(ReadFileBytes(Home + "/foreign.json"), kForeign);
     EXPECT_EQ(ReadFileBytes(Home + "/damaged.json"), kDamaged);
-    if (C.Catalogue && std::string(C.Args).find("--chat") != std::string::npos)
+    if (C.Catalogue && std::string(C.Args).find("--chat") != std::string::npos) {
       EXPECT_EQ(ReadFileBytes(Home + "/Documents/Kestrill/ChatFileList.json"), C.Catalogue);
+    }
     EXPECT_EQ(ChatFilesIn(Home + "/Documents/Kestrill").size(), 0u);
   }
 }

@@ -709,7 +709,9 @@ TEST_F(SavedChatsTest, ReRunSaysWhatConfirmingDoesAndTitlesStayOnOneLine) {
   const int Index = Controller->Files().GetChatFileIndex(File("a.json"));
   EXPECT_EQ(Controller->Files().List()[static_cast<std::size_t>(Index)].Title, "새 제목 이름");
   for (const auto& Item : Controls.Items)
-    if (Item.FileName == File("a.json")) EXPECT_EQ(Item.Title, "새 제목 이름");
+    if (Item.FileName == File("a.json")) {
+      EXPECT_EQ(Item.Title, "새 제목 이름");
+    }
   // A first question of several lines gives a one-line title.
   Controller->sbNewChatClick();
   Controller->ChatWebBrowserDidFinishLoad();
