@@ -2,6 +2,8 @@
 // and the raw fragments the next request must replay.
 #pragma once
 
+#include <cstddef>
+
 #include <iosfwd>
 #include <stdexcept>
 #include <string>
@@ -11,6 +13,10 @@
 #include "core/ChatTypes.h"
 
 namespace kestrill {
+
+// The most tool calls taken from one model reply: a reply asking for more is answered for the
+// rest without running them, and a streamed call index past it is a broken reply.
+inline constexpr std::size_t kMaxToolCallsPerReply = 32;
 
 struct TAIToolCallRequest {
   std::string ToolCallId;  // empty when the provider gave none
