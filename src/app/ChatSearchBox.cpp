@@ -87,6 +87,10 @@ void TChatSearchBox::RunSearch() {
       auto* Item = new QListWidgetItem(U("찾는 채팅이 없습니다."), ListSearchHits);
       Item->setFlags(Qt::NoItemFlags);
     }
+    if (const std::string Note = SearchQueryNote(Query); !Note.empty()) {
+      auto* Item = new QListWidgetItem(U(Note), ListSearchHits);
+      Item->setFlags(Qt::NoItemFlags);
+    }
   }
   ListSearchHits->setVisible(Active);
   if (Active != FActive) {

@@ -12,12 +12,33 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A title may hold tabs or line breaks (the window lets the user type any title); one entry
-// must stay one line of three fields.
+// A title may hold tabs, line breaks or other control characters (older windows let the user
+// type any title); one entry must stay one line of three fields.
 std::string OneField(std::string AText) {
   for (char& C : AText)
-    if (C == '\t' || C == '\r' || C == '\n') C = ' ';
+    if (static_cast<unsigned char>(C) < 0x20 || C == 0x7F) C = ' ';
   return AText;
+}
+
+// A file name is printed so that the line stays one line of three fields: every control
+// character is escaped (\t, \n, \r, \xHH). Backslashes stay as they are (Windows paths).
+std::string EscapedName(const std::string& AName) {
+  std::string Out;
+  for (char C : AName) {
+    const auto U = static_cast<unsigned char>(C);
+    if (C == '\t') Out += "\\t";
+    else if (C == '\n') Out += "\\n";
+    else if (C == '\r') Out += "\\r";
+    else if (U < 0x20 || U == 0x7F) {
+      static const char kHex[] = "0123456789ABCDEF";
+      Out += "\\x";
+      Out += kHex[U >> 4];
+      Out += kHex[U & 15];
+    } else {
+      Out += C;
+    }
+  }
+  return Out;
 }
 
 fs::path Absolute(const std::string& APath) {
@@ -42,7 +63,7 @@ int ListSavedChats(TChatFiles& AFiles, std::ostream& AOut, std::ostream& AErr) {
   }
   for (const TChatFile& E : AFiles.List())
     if (IsListable(E))
-      AOut << OneField(E.FileName) << '\t' << OneField(E.Title) << '\t' << OneField(E.LastModified)
+      AOut << EscapedName(E.FileName) << '\t' << OneField(E.Title) << '\t' << OneField(E.LastModified)
            << '\n';
   return 0;
 }
@@ -61,9 +82,11 @@ int SearchSavedChatsCommand(TChatFiles& AFiles, const std::string& AQuery, std::
     return 1;
   }
   TChatSearch Search;
+  if (std::string Note = SearchQueryNote(AQuery); !Note.empty()) AErr << Note << '\n';
   const auto Hits = SearchSavedChats(Search, AFiles, AQuery);
   for (const TChatSearchHit& H : Hits)
-    AOut << H.FilePath << '\t' << OneField(H.Title) << '\t' << OneField(H.Snippet) << '\n';
+    AOut << EscapedName(H.FilePath) << '\t' << OneField(H.Title) << '\t' << OneField(H.Snippet)
+         << '\n';
   if (Hits.empty()) AErr << "찾는 단어가 들어 있는 채팅이 없습니다.\n";
   return Hits.empty() ? 1 : 0;
 }

@@ -11,10 +11,13 @@ namespace kestrill {
 
 // The exit status of a program ended by Ctrl+C, as shells report it.
 inline constexpr int kInterruptedExit = 130;
+inline constexpr int kSecondInterruptGraceMs = 2000;
 
 // Catches Ctrl+C while it lives (one at a time). The first Ctrl+C is recorded and AWake runs on
-// a watcher thread (the terminal posts to its UI queue so the main thread looks at once); a
-// second one ends the program on the spot with kInterruptedExit.
+// a watcher thread (the terminal posts to its UI queue so the main thread looks at once). A
+// second one ends the program with kInterruptedExit once the first one's clean-up is done (the
+// watch is destroyed), or after kSecondInterruptGrace at the latest, so a running command's
+// processes are killed before the program goes.
 class TInterruptWatch {
  public:
   explicit TInterruptWatch(std::function<void()> AWake);
@@ -31,6 +34,7 @@ class TInterruptWatch {
   void Watch(std::function<void()> AWake);
   int FLatch[2] = {-1, -1};
   int FQuit[2] = {-1, -1};
+  int FAgain[2] = {-1, -1};  // written by every Ctrl+C after the first
   std::thread FWatcher;
 };
 

@@ -72,6 +72,15 @@ bool IsFile(const std::string& APath) {
   return std::filesystem::is_regular_file(APath, Ec);
 }
 
+// Why APath cannot be used as the AWhat file ("채팅", "첨부할"): missing, or there but not a
+// regular file (a folder, a FIFO, a device).
+std::string NotAFileText(const std::string& AWhat, const std::string& APath) {
+  std::error_code Ec;
+  if (std::filesystem::exists(APath, Ec))
+    return AWhat + " 파일로 쓸 수 없습니다(일반 파일이 아닙니다): " + APath;
+  return AWhat + " 파일이 없습니다: " + APath;
+}
+
 std::string FullPath(const std::string& APath) {
   std::error_code Ec;
   auto Full = std::filesystem::absolute(APath, Ec);
@@ -157,15 +166,15 @@ int main(int argc, char** argv) {
     if (ChatFile.empty()) return UsageError("--export에는 내보낼 채팅(--chat FILE)이 필요합니다.");
     if (!Prompt.empty() || Save || !AttachFile.empty())
       return UsageError("--export는 질문이나 --save, --attach와 함께 쓸 수 없습니다.");
-    if (!IsFile(ChatFile)) return UsageError("채팅 파일이 없습니다: " + ChatFile);
+    if (!IsFile(ChatFile)) return UsageError(NotAFileText("채팅", ChatFile));
     TChatFiles Files(GetDataPath());
     return ExportSavedChatCommand(Files, ChatFile, ExportFile, std::cerr);
   }
   if (Prompt.empty()) return UsageError("질문을 입력하세요.");
   if (!ChatFile.empty() && !IsFile(ChatFile))
-    return UsageError("채팅 파일이 없습니다: " + ChatFile);
+    return UsageError(NotAFileText("채팅", ChatFile));
   if (!AttachFile.empty() && !IsFile(AttachFile))
-    return UsageError("첨부할 파일이 없습니다: " + AttachFile);
+    return UsageError(NotAFileText("첨부할", AttachFile));
   if (!AttachFile.empty())
     if (std::string Problem = AttachmentProblem(AttachFile); !Problem.empty())
       return UsageError(ForTerminal(Problem));
@@ -192,6 +201,7 @@ int main(int argc, char** argv) {
   if (Saving) Controller.FormShow();
   if (!ChatFile.empty()) {
     const std::string File = CatalogueSpellingOf(Controller.Files(), ChatFile);
+    Controller.Files().NamedByUser = File;  // named here: written back where it is
     const int AlarmsBefore = Dialogs.AlarmCount();
     View.SetMuted(true);
     Controller.OpenChat(File, Controller.Files().EntryOf(File).Title);
@@ -212,14 +222,13 @@ int main(int argc, char** argv) {
       std::cerr << "저장됨: " << Controller.ChatFileName() << '\n';
     return kInterruptedExit;
   }
-  if (View.RepliesShown() > 0) {
-    if (!Saving) return 0;
-    // A chat that was written and listed is open and unchanged again; the reason for anything
-    // else is already on standard error.
-    if (Controller.ChatFileState() != cfsOpen || Controller.ChatFileName().empty()) return 1;
-    std::cerr << "저장됨: " << Controller.ChatFileName() << '\n';
-    return 0;
-  }
+  // A chat that was written and listed is open and unchanged again, however its turn ended (a
+  // turn cut at the iteration cap is saved too); the reason for anything else is already on
+  // standard error.
+  const bool Saved =
+      Saving && Controller.ChatFileState() == cfsOpen && !Controller.ChatFileName().empty();
+  if (Saved) std::cerr << "저장됨: " << Controller.ChatFileName() << '\n';
+  if (View.RepliesShown() > 0) return !Saving || Saved ? 0 : 1;
   // A failure was printed on standard error already; the hint is for a question never sent.
   if (View.NoticesShown() == 0)
     std::cerr << "응답이 없습니다. 환경설정에서 " << kProviders[Provider]

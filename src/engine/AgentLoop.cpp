@@ -1,5 +1,6 @@
 // The agent turn: send the conversation with the tools, show and store what comes back, run
 // the tools asked for, and repeat until the model answers without a tool call.
+#include <algorithm>
 #include <chrono>
 #include <future>
 
@@ -94,6 +95,11 @@ struct TProviderRow {
                       const TOpenAPIToolManager&);
 };
 
+// The most tool calls one turn runs, whatever the replies ask for.
+constexpr std::size_t kMaxToolCallsPerTurn = 128;
+
+constexpr char kSkippedCallsText[] = "이번 응답에서 요청한 도구 호출이 너무 많아 실행하지 않았습니다.";
+
 const TProviderRow kProviderRows[] = {
     {aiGemini, keys::GeminiKey, keys::GeminiModel, "gemini-3.1-pro-preview",
      "Gemini API 키 값을 설정하지 않았습니다.", CallGeminiToolsAPI},
@@ -128,6 +134,7 @@ void TChatController::RunAgentLoop(TChatHistory History, std::shared_ptr<TTurn> 
       PostToTurn(Gen, [this, PromptId] { WithdrawPrompt(PromptId); });
     PostEndTurn(Gen, std::move(AText));
   };
+  std::size_t TurnCalls = 0;  // tool calls run in this turn
   int MaxIterations = FConfig.Read(keys::MaxIterations, 25);
   if (MaxIterations <= 0) MaxIterations = 25;
   for (int Iteration = 0;; ++Iteration) {
@@ -192,14 +199,23 @@ void TChatController::RunAgentLoop(TChatHistory History, std::shared_ptr<TTurn> 
       PostEndTurn(Gen, "");  // the indicator goes even when the last answer had no text
       return;
     }
-    for (const TAIToolCallRequest& Call : Response.ToolCalls) {
+    // A reply may ask for any number of calls: only so many run, from one reply and in one turn.
+    const std::size_t Take = std::min({Response.ToolCalls.size(), kMaxToolCallsPerReply,
+                                       kMaxToolCallsPerTurn - TurnCalls});
+    const std::size_t Skipped = Response.ToolCalls.size() - Take;
+    for (std::size_t Index = 0; Index < Take; ++Index) {
+      const TAIToolCallRequest& Call = Response.ToolCalls[Index];
+      ++TurnCalls;
       TChatMessage Request = CreateChatMessage(kRoleAssistant, "");
       Request.HasToolCall = true;
       Request.ToolCallId = Call.ToolCallId;
       Request.ToolName = Call.ToolName;
       Request.ToolArgs = Call.ArgumentsJSON;
       Request.RawToolCallJSON = Call.RawToolCallJSON;
-      Request.RawPartsJSON = Response.RawPartsJSON;
+      // Replaying a reply whose calls were not all taken would send every one of them again:
+      // the calls taken are rebuilt from their messages instead.
+      Request.RawPartsJSON = Skipped > 0 ? std::string() : Response.RawPartsJSON;
+      if (Skipped > 0) Request.RawToolCallJSON.clear();
       Request.ReasoningContent = Response.ReasoningContent;
       History.push_back(Request);
       PostAppend(Turn, Request, false);
@@ -216,6 +232,9 @@ void TChatController::RunAgentLoop(TChatHistory History, std::shared_ptr<TTurn> 
         Result = "도구 실행 중 오류: " + Failure;
       }
       if (Failure.empty()) Host.RunPageScript(ToolFinishedScript(Request.MsgID, Call.ToolName));
+      // The model learns, with the last call it got, that the others were not run.
+      if (Skipped > 0 && Index + 1 == Take)
+        Result += "\n\n(나머지 " + std::to_string(Skipped) + "개: " + kSkippedCallsText + ")";
       TChatMessage ToolResult = CreateChatMessage(kRoleTool, Result);
       ToolResult.HasToolCall = true;
       ToolResult.ToolCallId = Call.ToolCallId;
@@ -226,6 +245,13 @@ void TChatController::RunAgentLoop(TChatHistory History, std::shared_ptr<TTurn> 
         PostEndTurn(Gen, "[" + Call.ToolName + "] 도구 실행 중 오류가 발생했습니다: " + Failure);
         return;
       }
+    }
+    if (Skipped > 0)
+      PostBubble(Gen, "🛠️ " + std::to_string(Skipped) + "개: " + kSkippedCallsText, "");
+    if (TurnCalls >= kMaxToolCallsPerTurn) {
+      PostEndTurn(Gen, "이번 질문의 도구 호출 한도(" + std::to_string(kMaxToolCallsPerTurn) +
+                           "회)에 도달하여 작업을 중단했습니다. 필요하면 이어서 질문해 주세요.");
+      return;
     }
   }
 }

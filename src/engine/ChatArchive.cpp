@@ -60,7 +60,7 @@ std::string ExportChatItem(TChatController& AController, const std::string& AFil
       Files.GetChatFileIndex(AFileName) >= 0 ? Files.EntryOf(AFileName).Title : "";
   if (AFileName == AController.ChatFileName() && AController.ChatFileState() == cfsModified)
     return ExportChatToFile(AController.ChatHistory(), Title, APath);
-  return ExportSavedChat(AFileName, Title, APath);
+  return ExportSavedChat(Files.Resolve(AFileName), Title, APath);
 }
 
 }  // namespace kestrill

@@ -49,6 +49,20 @@ std::string SaveFailedText(const std::string& APath, const std::string& AReason)
 TChatFiles::TChatFiles(std::string ADataFolder, TClock AClock)
     : FDataFolder(std::move(ADataFolder)), FClock(std::move(AClock)) {}
 
+std::string TChatFiles::Resolve(const std::string& AFileName) const {
+  if (AFileName.empty() || std::filesystem::path(AFileName).is_absolute()) return AFileName;
+  return JoinPath(FDataFolder, AFileName);
+}
+
+bool TChatFiles::InDataFolder(const std::string& AFileName) const {
+  if (AFileName.empty()) return false;
+  namespace fs = std::filesystem;
+  std::error_code Ec1, Ec2;
+  const fs::path Folder = fs::weakly_canonical(fs::path(Resolve(AFileName)).parent_path(), Ec1);
+  const fs::path Data = fs::weakly_canonical(FDataFolder, Ec2);
+  return !Ec1 && !Ec2 && Folder == Data;
+}
+
 std::string TChatFiles::CatalogueFilePath() const {
   return JoinPath(FDataFolder, kChatFileListName);
 }
@@ -152,9 +166,10 @@ std::string TChatFiles::GetHistoryFilePath() const {
   return FreeName(TimeStampNow(), Number);
 }
 
-std::string TChatFiles::WriteHistory(const std::string& APath, const TChatHistory& AHistory) {
-  if (APath.empty()) return SaveFailedText(APath, "파일 이름이 없습니다.");
-  if (APath == FUnreadableFile && Exists(APath)) {
+std::string TChatFiles::WriteHistory(const std::string& AFileName, const TChatHistory& AHistory) {
+  if (AFileName.empty()) return SaveFailedText(AFileName, "파일 이름이 없습니다.");
+  const std::string APath = Resolve(AFileName);
+  if (AFileName == FUnreadableFile && Exists(APath)) {
     if (MoveAside(APath, TimeStampNow()).empty())
       return SaveFailedText(APath, "읽을 수 없던 원래 파일을 보관하지 못해 덮어쓰지 않았습니다.");
   }
@@ -163,7 +178,7 @@ std::string TChatFiles::WriteHistory(const std::string& APath, const TChatHistor
   } catch (const EFileWriteError& E) {
     return SaveFailedText(APath, E.what());
   }
-  if (APath == FUnreadableFile) FUnreadableFile.clear();
+  if (AFileName == FUnreadableFile) FUnreadableFile.clear();
   return "";
 }
 
@@ -188,16 +203,28 @@ TSaveResult TChatFiles::SaveChat(const TChatHistory& AHistory, bool AWriteEmpty)
   TSaveResult R;
   if (State == cfsOpen) return R;
   if (AHistory.empty() && (State == cfsNew || !AWriteEmpty)) return R;
+  // A file outside the data folder (a catalogue entry pointing elsewhere) is never written:
+  // the chat's changes become a new chat in the data folder and the file stays as it was.
+  const bool Elsewhere = State != cfsNew && !FileName.empty() && !MayWrite(FileName);
+  if (Elsewhere && AHistory.empty()) return R;
   std::string Path = FileName;
-  R.Error = State == cfsNew ? WriteNewHistory(TimeStampNow(), AHistory, Path)
-                            : WriteHistory(Path, AHistory);
+  R.Error = State == cfsNew || Elsewhere ? WriteNewHistory(TimeStampNow(), AHistory, Path)
+                                        : WriteHistory(Path, AHistory);
   if (!R.Ok()) return R;
   R.Entry.FileName = Path;
   R.Entry.LastModified = TimeStampNow();
-  if (State == cfsNew) {
-    R.Entry.Title = AHistory.empty() ? "" : TitleFromText(AHistory.front().Text);
+  if (State == cfsNew || Elsewhere) {
+    R.Entry.Title = Elsewhere && !Selected.Title.empty() ? Selected.Title
+                    : AHistory.empty()                   ? ""
+                                                         : TitleFromText(AHistory.front().Text);
     AddEntry(R.Entry);
     R.AddedEntry = true;
+    if (Elsewhere) {
+      R.Notice = "데이터 폴더 밖의 파일에는 쓰지 않으므로, 이 채팅은 새 채팅으로 저장했습니다. "
+                 "원래 파일은 그대로 있습니다.\r\n[" + FileName + "]";
+      FileName = Path;
+      Selected = R.Entry;
+    }
   } else {
     Selected.FileName = Path;
     Selected.LastModified = R.Entry.LastModified;

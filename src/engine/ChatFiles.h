@@ -21,6 +21,9 @@ struct TSaveResult {
   TChatFile Entry;          // empty when no chat file was written
   bool AddedEntry = false;  // the catalogue got a new entry for this chat
   std::string Error;        // Korean, naming the file; empty on success
+  // A chat whose file lies outside the data folder was saved as a new chat instead (Korean,
+  // saying so); the open chat now continues on the new file.
+  std::string Notice;
   bool Ok() const { return Error.empty(); }
 };
 
@@ -33,6 +36,9 @@ class TChatFiles {
   TChatFileState State = cfsNew;
   std::string FileName;
   TChatFile Selected;  // the open chat's catalogue entry
+  // A chat file the user named himself (the terminal's --chat): it is written where it is,
+  // even outside the data folder.
+  std::string NamedByUser;
 
   const std::string& DataFolder() const { return FDataFolder; }
   std::string CatalogueFilePath() const;
@@ -40,6 +46,15 @@ class TChatFiles {
   int GetChatFileIndex(const std::string& AFileName) const;
   // The entry of AFileName, or one made of the file name alone when the catalogue has none.
   TChatFile EntryOf(const std::string& AFileName) const;
+  // Where a catalogued file name points: relative names are taken from the data folder, never
+  // from the working folder.
+  std::string Resolve(const std::string& AFileName) const;
+  // Whether AFileName (resolved) names a file directly in the data folder. The program deletes,
+  // renames and rewrites only such files (and the one the user named).
+  bool InDataFolder(const std::string& AFileName) const;
+  bool MayWrite(const std::string& AFileName) const {
+    return InDataFolder(AFileName) || (!NamedByUser.empty() && AFileName == NamedByUser);
+  }
   // "yyyymmddhhnnss" of the clock now.
   std::string TimeStampNow() const;
   std::tm Now() const;

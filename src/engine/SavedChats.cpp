@@ -26,6 +26,13 @@ std::string MissingFileText(const std::string& APath) {
   return APath + " 파일이 존재하지 않습니다.";
 }
 
+// Whether APath reads as a chat: a JSON array of our message objects and nothing else.
+bool IsChatFile(const std::string& APath) {
+  TJsonFileRead Read = ReadChatJsonFile(APath);
+  return Read.Status == TJsonFileStatus::Ok && Read.Value.is_array() &&
+         ReadHistoryDocument(Read.Value, true).SkippedBadElements == 0;
+}
+
 std::string NotAChatText(const std::string& APath, const THistoryRead& ARead) {
   if (ARead.Messages.empty())
     return "채팅 파일이 아닙니다. 대화 메시지의 목록이 아닌 파일은 채팅으로 열거나 덮어쓰지 "
@@ -55,6 +62,10 @@ void TChatController::FormShow() {
 bool TChatController::ApplySave(const TSaveResult& AResult, bool AMakeItem) {
   if (AMakeItem && AResult.AddedEntry)
     FControls.AddHistoryItem(AResult.Entry.Title, AResult.Entry.FileName, true, ItemFontSize(12));
+  if (!AResult.Notice.empty()) {
+    FControls.SelectHistoryItem(AResult.Entry.FileName);
+    FDialogs.AlaramMessage(AResult.Notice);
+  }
   if (!AResult.Ok()) FDialogs.AlaramMessage(AResult.Error);
   return AResult.Ok();
 }
@@ -119,6 +130,7 @@ bool TChatController::SaveBeforeLeaving(bool& AWasNewWithMessages) {
   AWasNewWithMessages = WasNew && R.AddedEntry;
   if (!WasNew && R.AddedEntry)
     FControls.AddHistoryItem(R.Entry.Title, R.Entry.FileName, true, ItemFontSize(12));
+  if (!R.Notice.empty()) FDialogs.AlaramMessage(R.Notice);
   return true;
 }
 
@@ -160,7 +172,7 @@ void TChatController::OpenChat(const std::string& AFileName, const std::string& 
 }
 
 void TChatController::LoadHistoryFromFile(const std::string& AFileName) {
-  TJsonFileRead Read = ReadChatJsonFile(AFileName);
+  TJsonFileRead Read = ReadChatJsonFile(FFiles.Resolve(AFileName));
   if (Read.Status == TJsonFileStatus::Missing) return;
   if (Read.Status == TJsonFileStatus::Ok && !Read.Value.is_array()) {
     Read.Status = TJsonFileStatus::Broken;
@@ -204,11 +216,11 @@ void TChatController::MenuItemReRunClick(const std::string& AFileName) {
     OpenChat(AFileName, Entry.Title);
     if (FFiles.FileName != AFileName) return;  // the chat left could not be saved: it stays
   }
-  if (!FileExists(AFileName)) {
+  if (!FileExists(FFiles.Resolve(AFileName))) {
     FDialogs.AlaramMessage(MissingFileText(AFileName));
     return;
   }
-  TJsonFileRead Read = ReadChatJsonFile(AFileName);
+  TJsonFileRead Read = ReadChatJsonFile(FFiles.Resolve(AFileName));
   if (Read.Status != TJsonFileStatus::Ok || !Read.Value.is_array()) {
     FDialogs.AlaramMessage("채팅 파일을 읽을 수 없습니다.\r\n[" + AFileName + "]\r\n" + Read.Error);
     return;
@@ -262,8 +274,20 @@ void TChatController::MenuItemDeleteClick(const std::string& AFileName,
     return;
   }
   if (!FDialogs.ConfirmYesNo("다음 채팅 파일을 삭제하시겠습니까?\r\n[" + AItemTitle + "]")) return;
-  std::error_code Ec;
-  std::filesystem::remove(AFileName, Ec);  // a file already gone is fine
+  // Only a chat file in the data folder is deleted; an entry naming anything else leaves the
+  // list and its file stays.
+  const std::string Path = FFiles.Resolve(AFileName);
+  std::string Kept;
+  if (!FFiles.InDataFolder(AFileName))
+    Kept = "데이터 폴더 밖의 파일이므로 지우지 않고 목록에서만 뺐습니다.";
+  else if (FileExists(Path) && !IsChatFile(Path))
+    Kept = "채팅 파일이 아니므로 지우지 않고 목록에서만 뺐습니다.";
+  if (Kept.empty()) {
+    std::error_code Ec;
+    std::filesystem::remove(Path, Ec);  // a file already gone is fine
+  } else {
+    FDialogs.AlaramMessage(Kept + "\r\n[" + Path + "]");
+  }
   int Index = FFiles.GetChatFileIndex(AFileName);
   if (Index < 0) {
     FDialogs.AlaramMessage(kNoChatSelected);
@@ -278,8 +302,8 @@ void TChatController::MenuItemDeleteClick(const std::string& AFileName,
 
 void TChatController::MenuItemOpenClick(const std::string& AFileName) {
   if (AFileName.empty()) return;
-  if (FileExists(AFileName))
-    FControls.OpenURL(AFileName);
+  if (FileExists(FFiles.Resolve(AFileName)))
+    FControls.OpenURL(FFiles.Resolve(AFileName));
   else
     FDialogs.AlaramMessage(MissingFileText(AFileName));
 }

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "core/Endpoints.h"
+#include "core/TextEncoding.h"
 #include "core/TextUtil.h"
 #include "providers/ClaudeRequest.h"
 #include "providers/GeminiRequest.h"
@@ -35,10 +36,22 @@ std::optional<std::string> ProviderReason(const TJson& ADoc) {
   return JsonPathText(ADoc, "error");
 }
 
+// A body that came but is not JSON we can read (a proxy's HTML page, JSON nested too deep):
+// saying nothing came would be wrong, so its start is shown.
+std::string UnreadableText(const std::string& ABody) {
+  const std::string Trimmed = Trim(ABody);
+  std::string Head(Utf16Prefix(Trimmed, 120));
+  for (char& C : Head)
+    if (static_cast<unsigned char>(C) < 0x20) C = ' ';
+  return "오류: 응답을 읽을 수 없습니다(JSON이 아니거나 너무 깊게 중첩되어 있습니다). 응답 앞부분: " +
+         Head;
+}
+
 TPlainReply Exchange(const TReplyRules& ARules, const std::function<std::string()>& ASend) {
   try {
-    auto Doc = ParseJson(ASend());
-    if (!Doc) return Failure(kNoResponse);
+    const std::string Body = ASend();
+    auto Doc = ParseJson(Body);
+    if (!Doc) return Failure(Trim(Body).empty() ? kNoResponse : UnreadableText(Body));
     if (auto Reply = JsonPathText(*Doc, ARules.ReplyPath))
       return {TReplyStatus::Answered, Trim(*Reply)};
     if (ARules.ErrorPrefix) {

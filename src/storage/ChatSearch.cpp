@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <system_error>
+#include <unordered_set>
 
 #include "core/TextUtil.h"
 #include "storage/Catalogue.h"
@@ -43,18 +44,36 @@ bool Holds(const std::string& ALowered, const std::string& AWord) {
 
 }  // namespace
 
-std::vector<std::string> SearchWords(const std::string& AQuery) {
+namespace {
+
+// Every distinct word of AQuery, in order of first appearance.
+std::vector<std::string> DistinctWords(const std::string& AQuery) {
   std::vector<std::string> Words;
+  std::unordered_set<std::string> Seen;
   std::string Word;
   for (char C : ToLowerAscii(AQuery) + " ") {
     if (static_cast<unsigned char>(C) <= ' ') {
-      if (!Word.empty()) Words.push_back(std::move(Word));
+      // A word said twice asks nothing more of a chat: it is looked for once.
+      if (!Word.empty() && Seen.insert(Word).second) Words.push_back(Word);
       Word.clear();
     } else {
       Word += C;
     }
   }
   return Words;
+}
+
+}  // namespace
+
+std::vector<std::string> SearchWords(const std::string& AQuery) {
+  std::vector<std::string> Words = DistinctWords(AQuery);
+  if (Words.size() > kMaxSearchWords) Words.resize(kMaxSearchWords);
+  return Words;
+}
+
+std::string SearchQueryNote(const std::string& AQuery) {
+  if (DistinctWords(AQuery).size() <= kMaxSearchWords) return "";
+  return "검색어가 너무 많아 앞의 " + std::to_string(kMaxSearchWords) + "개 단어로만 찾았습니다.";
 }
 
 const TChatSearch::TChat& TChatSearch::Load(const fs::path& APath, fs::file_time_type ATime,

@@ -48,7 +48,15 @@ class TChatSearch {
   std::size_t FFilesRead = 0;
 };
 
-// The words of a search text: split at white space, ASCII letters in lower case.
+// The most words one search looks for; the rest of a longer query is left out (and the user
+// told, SearchQueryNote).
+inline constexpr std::size_t kMaxSearchWords = 32;
+
+// The words of a search text: split at white space, ASCII letters in lower case, each word once,
+// at most kMaxSearchWords (the first ones).
 std::vector<std::string> SearchWords(const std::string& AQuery);
+
+// What the user should know about how AQuery was read ("" when it was read whole).
+std::string SearchQueryNote(const std::string& AQuery);
 
 }  // namespace kestrill

@@ -1109,6 +1109,27 @@ class MainWindowTest : public QObject {
     QCOMPARE(QString::fromStdString((*Saved)[1]["text"].get<std::string>()), Q("닫는 중에 온 답"));
   }
 
+  void deletingAnEntryOutsideTheDataFolderKeepsItsFile() {
+    const std::string Outside = FHome + "/important.json";
+    WriteTestFile(Outside, "\xEF\xBB\xBF[]");
+    const std::string Inside = WriteChat("mine", {{"user", "내 질문"}, {"model", "답"}});
+    WriteCatalogue({{Outside, "중요한 파일", "20250101090000"}, {Inside, "내 채팅", "20250301090000"}});
+    auto W = OpenWindow();
+    QCOMPARE(ItemTexts(*W), QStringList({Q("내 채팅"), Q("중요한 파일")}));
+    FDialogs.Answers = {true, true};
+    ClickMenuItem(OpenItemMenu(*W, 1), "MenuItemDelete");
+    QTRY_COMPARE(ItemTexts(*W), QStringList({Q("내 채팅")}));
+    QVERIFY(std::filesystem::exists(Outside));
+    QCOMPARE(FDialogs.Messages.size(), std::size_t(1));
+    QCOMPARE(QString::fromStdString(FDialogs.Messages[0]),
+             Q("데이터 폴더 밖의 파일이므로 지우지 않고 목록에서만 뺐습니다.\r\n[") +
+                 QString::fromStdString(Outside) + "]");
+    ClickMenuItem(OpenItemMenu(*W, 0), "MenuItemDelete");
+    QTRY_VERIFY(ItemTexts(*W).isEmpty());
+    QVERIFY(!std::filesystem::exists(Inside));  // a chat of the data folder goes
+    QCOMPARE(CatalogueEntries().size(), std::size_t(0));
+  }
+
   void reRunSaysWhatConfirmingDoes() {
     WriteTwoChats();
     auto W = OpenWindow();

@@ -353,6 +353,48 @@ TEST_F(AgentLoopTest, AModelThatNeverStopsAskingIsStoppedAtTheIterationLimit) {
   EXPECT_EQ(Roles().size(), 1u + 3 * 2);  // the prompt and three request/result pairs
 }
 
+TEST_F(AgentLoopTest, ToolCallsAreBoundedPerReplyAndPerTurn) {
+  Controls.Provider = 1;
+  // One reply asking for 40 charts: 32 run, the model is told of the rest with the last result,
+  // and every call kept has its result.
+  auto Reply = [](int ACalls) {
+    TJson Calls = TJson::array();
+    for (int I = 0; I < ACalls; ++I)
+      Calls.push_back({{"id", "c" + std::to_string(I)},
+                       {"type", "function"},
+                       {"function",
+                        {{"name", "draw_stock_chart"},
+                         {"arguments", R"({"chartTitle":"t","timestamps":"[1,2]","prices":"[1,2]"})"}}}});
+    return TJson{{"choices", {{{"message", {{"content", nullptr}, {"tool_calls", Calls}}}}}}}.dump();
+  };
+  Provider.Enqueue({200, Reply(40)});
+  Provider.Enqueue({200, R"({"choices":[{"message":{"content":"끝"}}]})"});
+  Turn("차트 40개");
+  const TChatHistory& H = Controller->ChatHistory();
+  ASSERT_EQ(H.size(), 1u + 32 * 2 + 1);
+  EXPECT_NE(H[64].Text.find("이번 응답에서 요청한 도구 호출이 너무 많아 실행하지 않았습니다."),
+            std::string::npos);
+  EXPECT_NE(std::find(View.Scripts.begin(), View.Scripts.end(),
+                      Bubble("🛠️ 8개: 이번 응답에서 요청한 도구 호출이 너무 많아 실행하지 "
+                             "않았습니다.")),
+            View.Scripts.end());
+  // The next request carries exactly the calls that ran, each answered.
+  const TJson Sent = TJson::parse(Provider.LastRequest().Body)["messages"];
+  std::size_t Calls = 0, Results = 0;
+  for (const TJson& M : Sent) {
+    if (M.contains("tool_calls")) Calls += M["tool_calls"].size();
+    if (M.value("role", "") == "tool") ++Results;
+  }
+  EXPECT_EQ(Calls, 32u);
+  EXPECT_EQ(Results, 32u);
+
+  // A model that asks for 32 calls in every reply is stopped once the turn has run 128.
+  Provider.SetDefault({200, Reply(32)});
+  Turn("끝없는 차트");
+  EXPECT_EQ(LastBubble(), Bubble("이번 질문의 도구 호출 한도(128회)에 도달하여 작업을 중단했습니다. "
+                                 "필요하면 이어서 질문해 주세요."));
+}
+
 TEST_F(AgentLoopTest, StopEndsARunningCommandWithItsChildrenAndKeepsTheChat) {
   Config.Write(keys::Command, true);
   Controls.Provider = 1;

@@ -95,3 +95,18 @@ TEST_F(ChatSearchTest, OnlyChangedFilesAreReadAgain) {
   EXPECT_TRUE(Search.Search(Dir, "apple").empty());
   EXPECT_TRUE(Search.Search(Dir + "/missing", "a").empty());
 }
+
+TEST(SearchQuery, EachWordOnceAndAtMostThirtyTwo) {
+  EXPECT_EQ(SearchWords("삼성 SAMSUNG 삼성 samsung\t삼성"), (std::vector<std::string>{"삼성", "samsung"}));
+  std::string Repeated;
+  for (int I = 0; I < 10000; ++I) Repeated += "배당 ";
+  EXPECT_EQ(SearchWords(Repeated), std::vector<std::string>{"배당"});
+  EXPECT_EQ(SearchQueryNote(Repeated), "");
+  std::string Many;
+  for (int I = 0; I < 40; ++I) Many += "w" + std::to_string(I) + " ";
+  const std::vector<std::string> Words = SearchWords(Many);
+  ASSERT_EQ(Words.size(), kMaxSearchWords);
+  EXPECT_EQ(Words.front(), "w0");
+  EXPECT_EQ(Words.back(), "w31");
+  EXPECT_EQ(SearchQueryNote(Many), "검색어가 너무 많아 앞의 32개 단어로만 찾았습니다.");
+}

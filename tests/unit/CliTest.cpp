@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -484,6 +485,31 @@ TEST(Cli, SavedChatIsListedAndContinued) {
   EXPECT_TRUE(IsTimeStamp(Listed[0][2])) << Listed[0][2];
 }
 
+TEST(Cli, ListedNamesStayOnOneLineAndACutTurnSaysItWasSaved) {
+  const std::string Home = HomeForChatGpt();
+  const std::string Data = Home + "/Documents/Kestrill";
+  WriteTestFile(Data + "/ChatFileList.json",
+                "\xEF\xBB\xBF" + TJson::array({{{"filename", "/x/a\nb\tc\u0001.json"},
+                                                 {"title", "제목\r\n둘째\a줄"},
+                                                 {"lastModified", "20261201090000"}}})
+                                     .dump());
+  TRun R = RunCli(Home, "http://127.0.0.1:9", "--list");
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out, "/x/a\\nb\\tc\\x01.json\t제목  둘째 줄\t20261201090000\n");
+
+  // A turn cut at the iteration cap is saved all the same, and says so.
+  TConfig(Data + "/Kestrill.Ini").Write(keys::MaxIterations, 1);
+  TFakeHttpServer Server;
+  Server.SetDefault(
+      {200,
+       R"({"choices":[{"message":{"tool_calls":[{"id":"c","function":{"name":"draw_stock_chart","arguments":"{\"chartTitle\":\"t\",\"timestamps\":\"[1]\",\"prices\":\"[1]\"}"}}]}}]})"});
+  R = RunCli(Home, Server.BaseUrl(), "--mode agent --provider chatgpt --save 차트");
+  const std::vector<std::string> Files = ChatFilesIn(Data);
+  ASSERT_EQ(Files.size(), 1u) << R.Err;
+  EXPECT_NE(R.Err.find("에이전트 반복 한도(1회)"), std::string::npos) << R.Err;
+  EXPECT_NE(R.Err.find("저장됨: " + Files[0] + "\n"), std::string::npos) << R.Err;
+}
+
 TEST(Cli, AttachedFileGoesWithThePromptAndIsKeptByPath) {
   const std::string Home = HomeForChatGpt();
   const std::string Memo = Home + "/memo.txt";
@@ -519,7 +545,13 @@ TEST(Cli, SavedChatOptionErrors) {
   const TCase Cases[] = {
       {"--provider chatgpt --chat '@/gone.json' 질문", nullptr, 2,
        "채팅 파일이 없습니다: @/gone.json"},
-      {"--provider chatgpt --chat '@' 질문", nullptr, 2, "채팅 파일이 없습니다: @"},
+      {"--provider chatgpt --chat '@' 질문", nullptr, 2,
+       "채팅 파일로 쓸 수 없습니다(일반 파일이 아닙니다): @"},
+      // A folder or a FIFO is there, but is no file to send.
+      {"--provider chatgpt --attach '@' 질문", nullptr, 2,
+       "첨부할 파일로 쓸 수 없습니다(일반 파일이 아닙니다): @"},
+      {"--provider chatgpt --attach '@/fifo' 질문", nullptr, 2,
+       "첨부할 파일로 쓸 수 없습니다(일반 파일이 아닙니다): @/fifo"},
       {"--provider chatgpt 질문 --chat", nullptr, 2, "값이 빠졌습니다: --chat"},
       {"--provider chatgpt --attach '@/gone.png' 질문", nullptr, 2,
        "첨부할 파일이 없습니다: @/gone.png"},
@@ -547,6 +579,7 @@ TEST(Cli, SavedChatOptionErrors) {
     };
     SCOPED_TRACE(InHome(C.Args));
     WriteTestFile(Home + "/broken.json", kBrokenChat);
+    mkfifo((Home + "/fifo").c_str(), 0600);
     WriteTestFile(Home + "/foreign.json", kForeign);
     WriteTestFile(Home + "/damaged.json", kDamaged);
     if (C.Catalogue) WriteTestFile(Home + "/Documents/Kestrill/ChatFileList.json", C.Catalogue);
@@ -664,6 +697,58 @@ TEST(Cli, CtrlCWhileTheCommandQuestionWaitsOnTheTerminal) {
     Kept[3].second = Saved[3].second;
   EXPECT_EQ(Saved, Kept);
   EXPECT_EQ(ReadChatJsonFile(Files[0]).Value[2]["toolname"], "execute_cmd");
+}
+
+TEST(Cli, ASecondQuickCtrlCStillEndsTheRunningCommand) {
+  const std::string Home = HomeForChatGpt();
+  TConfig(Home + "/Documents/Kestrill/Kestrill.Ini").Write(keys::Command, true);
+  const std::string PidFile = Home + "/command.pid";
+  TFakeHttpServer Server;
+  const std::string Command = "echo $$ > '" + PidFile + "'; sleep 30";
+  Server.Enqueue(
+      {200,
+       TJson{{"choices",
+              {{{"message",
+                 {{"content", nullptr},
+                  {"tool_calls",
+                   {{{"id", "c1"},
+                     {"function",
+                      {{"name", "execute_cmd"},
+                       {"arguments", TJson{{"command", Command}}.dump()}}}}}}}}}}}}
+           .dump()});
+  TCliProcess Cli(Home, Server.BaseUrl(),
+                  {"--mode", "agent", "--provider", "chatgpt", "--allow-commands", "명령"});
+  ASSERT_TRUE(Cli.Started());
+  std::optional<std::string> Pid;
+  for (int I = 0; I < 500 && !(Pid = ReadFileBytes(PidFile)); ++I)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(Pid);
+  const pid_t Group = static_cast<pid_t>(std::stol(*Pid));
+  // The user insists: the second Ctrl+C comes before the first has been dealt with.
+  Cli.Signal(SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  Cli.Signal(SIGINT);
+  TRun R = Cli.Wait(kHangGuard);
+  EXPECT_EQ(R.Status, 130) << R.Err;
+  // The command's process group is gone with it (a zombie waiting to be reaped is gone too).
+  auto Running = [&] {
+    int Count = 0;
+    for (const auto& E : std::filesystem::directory_iterator("/proc")) {
+      std::string Stat = ReadFileBytes(E.path().string() + "/stat").value_or("");
+      const std::size_t Close = Stat.rfind(')');
+      if (Close == std::string::npos) continue;
+      char State = 0;
+      long Parent = 0, ProcessGroup = 0;
+      if (std::sscanf(Stat.c_str() + Close + 1, " %c %ld %ld", &State, &Parent, &ProcessGroup) == 3 &&
+          ProcessGroup == Group && State != 'Z')
+        ++Count;
+    }
+    return Count;
+  };
+  for (int I = 0; I < 100 && Running() > 0; ++I)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(Running(), 0);
+  kill(-Group, SIGKILL);  // never leave a sleeper behind, whatever the outcome
 }
 
 TEST(Cli, SearchAndExportSavedChats) {

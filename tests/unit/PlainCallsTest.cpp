@@ -126,7 +126,10 @@ TEST(PlainCalls, RequestLineAndHeadersAndEveryOutcome) {
 
     // Every other outcome is a failure: shown, never taken for the model's words.
     EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), Failure(P.ErrorText));
-    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), Failure("오류: 응답을 받지 못했습니다."));
+    // A body that came but cannot be read says so, with its start (never "nothing came").
+    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H),
+              Failure("오류: 응답을 읽을 수 없습니다(JSON이 아니거나 너무 깊게 중첩되어 있습니다). "
+                      "응답 앞부분: <html><body>Bad Gateway</body></html>"));
     EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), Failure(P.MissingText));
 
     TPlainReply Refused = CallAt(P, "http://127.0.0.1:" + std::to_string(UnusedLocalPort()), H);

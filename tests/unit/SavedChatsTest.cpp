@@ -718,3 +718,56 @@ TEST_F(SavedChatsTest, ReRunSaysWhatConfirmingDoesAndTitlesStayOnOneLine) {
   Turn("첫 줄\n둘째 줄\t끝");
   EXPECT_EQ(Controls.Items[0].Title, "첫 줄 둘째 줄 끝");
 }
+
+TEST_F(SavedChatsTest, OnlyChatFilesInTheDataFolderAreDeletedOrWritten) {
+  // Entries pointing outside the data folder, at a file that is not a chat, and by a relative
+  // name (taken from the data folder, never the working folder).
+  const std::string Outside = Home + "/important.json";
+  TChatHistory Chat{CreateChatMessage(kRoleUser, "밖의 질문"), CreateChatMessage(kRoleModel, "답")};
+  WriteFileAtomic(Outside, FormatHistoryFile(Chat));
+  const std::string OutsideBytes = ReadFileBytes(Outside).value();
+  WriteTestFile(File("notes.json"), R"([{"name": "메모"}])");
+  WriteChat("rel.json", {"상대 경로 질문", "답"});
+  const std::string WorkDir = MakeTempFolder();
+  WriteTestFile(WorkDir + "/rel.json", "작업 폴더의 파일");
+  const fs::path Before = fs::current_path();
+  fs::current_path(WorkDir);
+  WriteCatalogue({{Outside, "밖", "20261201000003"},
+                  {File("notes.json"), "메모", "20261201000002"},
+                  {"rel.json", "상대", "20261201000001"}});
+  NewController();
+
+  Dialogs.NextAnswer = true;
+  Controller->MenuItemDeleteClick(Outside, "밖");
+  Controller->MenuItemDeleteClick(File("notes.json"), "메모");
+  EXPECT_EQ(ReadFileBytes(Outside), OutsideBytes);
+  EXPECT_TRUE(fs::exists(File("notes.json")));
+  ASSERT_EQ(Dialogs.Alarms.size(), 2u);
+  EXPECT_EQ(Dialogs.Alarms[0], "데이터 폴더 밖의 파일이므로 지우지 않고 목록에서만 뺐습니다.\r\n[" +
+                                   Outside + "]");
+  EXPECT_EQ(Dialogs.Alarms[1],
+            "채팅 파일이 아니므로 지우지 않고 목록에서만 뺐습니다.\r\n[" + File("notes.json") + "]");
+  Controller->MenuItemDeleteClick("rel.json", "상대");
+  EXPECT_FALSE(fs::exists(File("rel.json")));
+  EXPECT_EQ(ReadFileBytes(WorkDir + "/rel.json"), "작업 폴더의 파일");
+  EXPECT_TRUE(CatalogueOnDisk().empty());
+
+  // A chat outside the data folder opened (here through a fresh catalogue) and continued is
+  // saved as a new chat in the data folder; its file stays as it was.
+  fs::remove(File("notes.json"));
+  WriteCatalogue({{Outside, "밖", "20261201000003"}});
+  NewController();
+  Dialogs.Alarms.clear();
+  Controls.SelectHistoryItem(Outside);
+  Controller->ListBoxHistoryChange(Outside, "밖");
+  Turn("이어서");
+  EXPECT_EQ(ReadFileBytes(Outside), OutsideBytes);
+  ASSERT_EQ(JsonFiles().size(), 1u);
+  EXPECT_EQ(TextsOnDisk(File(JsonFiles()[0])),
+            (std::vector<std::string>{"밖의 질문", "답", "이어서", "답변"}));
+  EXPECT_EQ(Controller->ChatFileName(), File(JsonFiles()[0]));
+  ASSERT_FALSE(Dialogs.Alarms.empty());
+  EXPECT_EQ(Dialogs.Alarms.back().rfind("데이터 폴더 밖의 파일에는 쓰지 않으므로", 0), 0u);
+  EXPECT_EQ(TitleOnDisk(File(JsonFiles()[0])), "밖");
+  fs::current_path(Before);
+}
