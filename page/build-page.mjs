@@ -5,6 +5,7 @@
 // that embeds it.
 //
 //   node build-page.mjs OUT.html OUT.cpp
+import { createHash } from 'node:crypto';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -22,6 +23,15 @@ const libraries = [
   { path: 'node_modules/chart.js/dist/chart.umd.min.js', id: 'chartjs-source' },
 ];
 
+// The page's policy lets only its own scripts run, each named by the hash of its text: the
+// template's inline scripts, and each library as ensureLibrary runs it (the element's text).
+// Line breaks as the HTML parser leaves them, so that the hashes match what the browser sees.
+const scriptHashes = [];
+function allowScript(text) {
+  if (text.includes('\r') || text.includes('\0')) throw new Error('a script holds CR or NUL');
+  scriptHashes.push(`'sha256-${createHash('sha256').update(text, 'utf8').digest('base64')}'`);
+}
+
 function inlineScript({ path, id }) {
   let code;
   try {
@@ -31,15 +41,23 @@ function inlineScript({ path, id }) {
     process.exit(1);
   }
   code = code
+    .replace(/\r\n?/g, '\n')
     .replace(/^\/\/# sourceMappingURL=.*$/gm, '')  // no map files next to the page
     .replace(/<\/(script)/gi, '<\\/$1');            // must not close the element early
-  return `<script type="text/plain" id="${id}">\n${code}\n</script>`;
+  const text = `\n${code}\n`;
+  allowScript(text);
+  return `<script type="text/plain" id="${id}">${text}</script>`;
 }
 
-const template = readFileSync(join(here, 'chat_ui.template.html'), 'utf8');
+const template = readFileSync(join(here, 'chat_ui.template.html'), 'utf8').replace(/\r\n?/g, '\n');
 const marker = '<!--@LIBRARIES@-->';
+const hashesMarker = '@SCRIPT_HASHES@';
 if (!template.includes(marker)) throw new Error('template lacks ' + marker);
-const page = template.replace(marker, () => libraries.map(inlineScript).join('\n'));
+if (!template.includes(hashesMarker)) throw new Error('template lacks ' + hashesMarker);
+for (const [, text] of template.matchAll(/<script>([\s\S]*?)<\/script>/g)) allowScript(text);
+const page = template
+  .replace(marker, () => libraries.map(inlineScript).join('\n'))
+  .replace(hashesMarker, () => scriptHashes.join(' '));
 writeFileSync(outHtml, page);
 
 // C++: the page as chunks of octal-escaped literals (no compiler limit on any one literal).

@@ -110,18 +110,33 @@ void ParseClaude(const TJson& Root, TAIResponse& R) {
   }
 }
 
+// What an "error" member of Ollama's says went wrong: a text, or an object's "message" (the
+// object itself when it holds something else); "" when it says nothing.
+std::string OllamaErrorText(const TJson& AError) {
+  if (AError.is_string())
+    return Trim(AError.get_ref<const std::string&>()).empty() ? std::string()
+                                                              : AError.get<std::string>();
+  if (auto M = JsonPathText(AError, "message"); M && !Trim(*M).empty()) return *M;
+  for (const auto& [Key, Value] : AError.items())
+    if (Key != "message") return Compact(AError);
+  return {};
+}
+
 void ParseOllama(const TJson& Root, TAIResponse& R) {
-  // Only a text or an object is an error; "error": null beside a valid reply is not.
-  if (auto Err = Root.find("error"); Err != Root.end() && (Err->is_string() || Err->is_object())) {
-    R.IsSuccess = false;
-    R.ErrorMessage = Err->is_string() ? Err->get<std::string>()
-                                      : JsonPathText(*Err, "message").value_or(Compact(*Err));
-    // An empty complaint still ends the turn: the user must see that something went wrong.
-    if (Trim(R.ErrorMessage).empty()) R.ErrorMessage = "Ollama 서버가 내용 없는 오류를 보냈습니다.";
-    return;
-  }
   auto Msg = Root.find("message");
-  if (Msg == Root.end() || !Msg->is_object()) return;
+  const bool HasReply = Msg != Root.end() && Msg->is_object();
+  // Only a text or an object can be an error. One that says nothing ("", {}) beside a reply is
+  // not, just like null or false; alone it still ends the turn as an empty complaint, so the
+  // user sees that something went wrong.
+  if (auto Err = Root.find("error"); Err != Root.end() && (Err->is_string() || Err->is_object())) {
+    std::string Why = OllamaErrorText(*Err);
+    if (!Why.empty() || !HasReply) {
+      R.IsSuccess = false;
+      R.ErrorMessage = Why.empty() ? "Ollama 서버가 내용 없는 오류를 보냈습니다." : std::move(Why);
+      return;
+    }
+  }
+  if (!HasReply) return;
   R.TextContent = JsonPathTextOr(*Msg, "content", "");
   auto Calls = Msg->find("tool_calls");
   if (Calls == Msg->end() || !Calls->is_array()) return;

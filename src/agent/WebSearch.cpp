@@ -28,6 +28,7 @@ std::string SearchWeb(const std::string& AQuery, const std::string& APIKey) {
     Request["include_answer"] = false;
     THttpClient Client;
     Client.LimitEveryWait(std::chrono::seconds(60));
+    Client.SetBodyLimit(ToolBodyLimit());
     THttpResponse R = Client.Post(EndpointUrl(TService::Tavily, "/search"),
                                   Request.dump(-1, ' ', false, TJson::error_handler_t::replace),
                                   {{"Content-Type", "application/json"}});

@@ -147,6 +147,10 @@ TfrmSetting::TfrmSetting(TConfig& AConfig, QWidget* AOwner) : QDialog(AOwner), F
   chkStream = new QCheckBox(U("답변을 실시간으로 표시"), this);
   chkStream->setObjectName("chkStream");
   chkStream->move(16, 394);
+  // On by default: the figures of agent answers show whether the tool results back them.
+  chkFigureMarks = new QCheckBox(U("수치 확인 표시"), this);
+  chkFigureMarks->setObjectName("chkFigureMarks");
+  chkFigureMarks->move(220, 394);
 
   auto* Ok = new QPushButton(U("확인"), this);
   Ok->setObjectName("btnOK");
@@ -188,6 +192,7 @@ void TfrmSetting::ReadConfig() {
   edKRXKey->setText(QString::fromStdString(FConfig.Read(keys::KRXKey, "")));
   chkDaishin->setChecked(FConfig.Read(keys::UseDaishin, false));
   chkStream->setChecked(FConfig.Read(keys::Stream, false));
+  chkFigureMarks->setChecked(FConfig.Read(keys::FigureMarks, true));
 }
 
 void TfrmSetting::WriteConfig() {
@@ -210,6 +215,7 @@ void TfrmSetting::WriteConfig() {
   FConfig.Write(keys::KRXKey, Text(edKRXKey));
   FConfig.Write(keys::UseDaishin, chkDaishin->isChecked());
   FConfig.Write(keys::Stream, chkStream->isChecked());
+  FConfig.Write(keys::FigureMarks, chkFigureMarks->isChecked());
 }
 
 }  // namespace kestrill

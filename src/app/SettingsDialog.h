@@ -26,6 +26,7 @@ class TfrmSetting : public QDialog {
   QLineEdit *edWebSearchKey, *edDartKey, *edKRXKey;
   QCheckBox* chkDaishin;
   QCheckBox* chkStream;
+  QCheckBox* chkFigureMarks;
 };
 
 }  // namespace kestrill

@@ -10,6 +10,8 @@
 
 #include "cli/SavedChatArgs.h"
 #include "cli/TerminalInterrupt.h"
+#include "core/FileIO.h"
+#include "engine/FigureMarks.h"
 #include "cli/TerminalShell.h"
 #include "core/Config.h"
 #include "core/FileHelpers.h"
@@ -24,7 +26,7 @@ using namespace kestrill;
 constexpr std::string_view kUsage =
     "사용법: kestrill-cli [--provider gemini|chatgpt|claude|deepseek|ollama]\n"
     "                     [--mode chatbot|agent] [--allow-commands|--deny-commands]\n"
-    "                     [--save | --chat FILE] [--attach FILE] 질문...\n"
+    "                     [--save | --chat FILE] [--attach FILE] [--figures FILE] 질문...\n"
     "       kestrill-cli --list\n"
     "       kestrill-cli --search 단어...\n"
     "       kestrill-cli --chat FILE --export OUT.md|OUT.html\n"
@@ -42,6 +44,8 @@ constexpr std::string_view kUsage =
     "  --chat FILE          저장된 채팅 FILE을 이어 갑니다. 이전 메시지와 함께 질문을 보내고\n"
     "                       새 답만 표준 출력에 쓴 뒤, 대화 전체를 FILE에 다시 저장합니다\n"
     "  --attach FILE        FILE을 질문에 첨부합니다\n"
+    "  --figures FILE       에이전트 답의 수치마다 도구 결과로 확인되는지를 FILE에 JSON으로\n"
+    "                       씁니다(text, status: backed|derived|unbacked, source)\n"
     "  --list               채팅 목록을 최근 것부터 한 줄에 하나씩 보여 줍니다\n"
     "                       (파일, 제목, 시각(yyyymmddhhnnss)을 탭으로 나눕니다)\n"
     "  --search 단어...     데이터 폴더의 모든 채팅에서 단어가 모두 들어 있는 채팅을 찾아\n"
@@ -55,6 +59,25 @@ constexpr std::string_view kUsage =
     "  --version            버전을 보여 줍니다\n"
     "  --data-path          데이터 폴더와 설정 파일의 위치를 보여 줍니다\n"
     "  --write-page FILE    채팅 화면 페이지(chat_ui.html)를 FILE에 씁니다\n";
+
+// The figures of the turn's last agent answer, checked against the chat's tool results, as a
+// JSON array ("[]" when the turn gave no such answer). "" when written, else why not.
+std::string WriteFiguresFile(const TChatHistory& AHistory, const std::string& APath) {
+  std::vector<TFigureCheck> Checks;
+  for (std::size_t I = AHistory.size(); I-- > 0;) {
+    if (AHistory[I].Role == kRoleUser) break;
+    if (IsCheckedAnswer(AHistory, I)) {
+      Checks = CheckAnswer(AHistory, I);
+      break;
+    }
+  }
+  try {
+    WriteFileAtomic(APath, FiguresJson(Checks, /*AToolNameOnly=*/true));
+  } catch (const EFileWriteError& E) {
+    return std::string("수치 확인 결과를 쓰지 못했습니다: ") + E.what();
+  }
+  return "";
+}
 
 int UsageError(const std::string& AWhy) {
   std::cerr << AWhy << "\n\n" << kUsage;
@@ -133,13 +156,14 @@ int main(int argc, char** argv) {
   CheckAndCreateDirectory(kProductName);
   int Provider = Config.Read(keys::Selected, 0);
   int Mode = Config.Read(keys::Mode, 1);
-  std::string Prompt, ChatFile, AttachFile, ExportFile;
+  std::string Prompt, ChatFile, AttachFile, ExportFile, FiguresFile;
   bool Save = false;
   TCommandPolicy Policy = TCommandPolicy::Ask;
   for (std::size_t I = 0; I < Args.size(); ++I) {
     const std::string& A = Args[I];
     const bool TakesValue =
-        A == "--provider" || A == "--mode" || A == "--chat" || A == "--attach" || A == "--export";
+        A == "--provider" || A == "--mode" || A == "--chat" || A == "--attach" || A == "--export" ||
+        A == "--figures";
     if (TakesValue && I + 1 >= Args.size()) return UsageError("값이 빠졌습니다: " + A);
     if (A == "--allow-commands" || A == "--deny-commands") {
       Policy = A == "--allow-commands" ? TCommandPolicy::Allow : TCommandPolicy::Deny;
@@ -152,6 +176,8 @@ int main(int argc, char** argv) {
       (A == "--chat" ? ChatFile : AttachFile) = Args[++I];
     } else if (A == "--export") {
       ExportFile = Args[++I];
+    } else if (A == "--figures") {
+      FiguresFile = Args[++I];
     } else if (A == "--save") {
       Save = true;
     } else if (A == "--list") {
@@ -222,6 +248,9 @@ int main(int argc, char** argv) {
       std::cerr << "저장됨: " << Controller.ChatFileName() << '\n';
     return kInterruptedExit;
   }
+  if (!FiguresFile.empty())
+    if (std::string Error = WriteFiguresFile(Controller.ChatHistory(), FiguresFile); !Error.empty())
+      std::cerr << Error << '\n';
   // A chat that was written and listed is open and unchanged again, however its turn ended (a
   // turn cut at the iteration cap is saved too); the reason for anything else is already on
   // standard error.

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <chrono>
 #include <exception>
 #include <functional>
@@ -27,15 +28,37 @@ struct TSList {
   }
 };
 
+std::atomic<std::size_t> GProviderReplyLimit{kDefaultProviderReplyLimit};
+std::atomic<std::size_t> GToolBodyLimit{kDefaultToolBodyLimit};
+
 struct TBodySink {
-  std::string& Body;
+  THttpResponse& Resp;
   const std::function<void(std::string_view)>& Observer;
+  bool Keep;
+  std::size_t Limit;         // 0: none
+  std::size_t Received = 0;  // header and body bytes so far
+  bool TooLarge = false;
   std::exception_ptr Failure;  // what the observer threw; the exchange is abandoned
+
+  // False once the reply has brought more than the limit: the transfer stops there.
+  bool Take(std::size_t ABytes) {
+    Received += ABytes;
+    if (Limit != 0 && Received > Limit) TooLarge = true;
+    return !TooLarge;
+  }
 };
+
+// "32 MB", "512 KB" or "1000 바이트": the limit as the settings give it where they can.
+std::string SizeText(std::size_t ABytes) {
+  if (ABytes >= (1u << 20) && ABytes % (1u << 20) == 0) return std::to_string(ABytes >> 20) + " MB";
+  if (ABytes >= (1u << 10) && ABytes % (1u << 10) == 0) return std::to_string(ABytes >> 10) + " KB";
+  return std::to_string(ABytes) + " 바이트";
+}
 
 size_t OnBody(char* AData, size_t ASize, size_t ACount, void* AUser) {
   auto* Sink = static_cast<TBodySink*>(AUser);
-  Sink->Body.append(AData, ASize * ACount);
+  if (!Sink->Take(ASize * ACount)) return 0;
+  if (Sink->Keep) Sink->Resp.Body.append(AData, ASize * ACount);
   if (Sink->Observer) {
     try {
       Sink->Observer(std::string_view(AData, ASize * ACount));
@@ -48,7 +71,9 @@ size_t OnBody(char* AData, size_t ASize, size_t ACount, void* AUser) {
 }
 
 size_t OnHeader(char* AData, size_t ASize, size_t ACount, void* AUser) {
-  auto* R = static_cast<THttpResponse*>(AUser);
+  auto* Sink = static_cast<TBodySink*>(AUser);
+  if (!Sink->Take(ASize * ACount)) return 0;
+  THttpResponse* R = &Sink->Resp;
   std::string_view Line(AData, ASize * ACount);
   std::string T = Trim(Line);
   if (T.rfind("HTTP/", 0) == 0) {
@@ -152,7 +177,7 @@ struct THttpClient::TCurl {
   ~TCurl() { curl_easy_cleanup(Handle); }
 };
 
-THttpClient::THttpClient() : FCurl(std::make_unique<TCurl>()) {}
+THttpClient::THttpClient() : FCurl(std::make_unique<TCurl>()), FBodyLimit(ToolBodyLimit()) {}
 THttpClient::~THttpClient() = default;
 
 THttpResponse THttpClient::Get(const std::string& AUrl, const THttpHeaders& AHeaders) {
@@ -231,14 +256,22 @@ THttpResponse THttpClient::PerformOnce(const std::string& AUrl, const std::strin
   } else {
     curl_easy_setopt(H, CURLOPT_HTTPGET, 1L);
   }
-  TBodySink Sink{Resp.Body, FBodyObserver, nullptr};
+  TBodySink Sink{Resp, FBodyObserver, FKeepBody || !FBodyObserver, FBodyLimit, 0, false, nullptr};
   curl_easy_setopt(H, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(H, CURLOPT_WRITEDATA, &Sink);
   curl_easy_setopt(H, CURLOPT_HEADERFUNCTION, OnHeader);
-  curl_easy_setopt(H, CURLOPT_HEADERDATA, &Resp);
+  curl_easy_setopt(H, CURLOPT_HEADERDATA, &Sink);
 
   CURLcode Rc = PerformWatched(H, Idle);
   if (Sink.Failure) std::rethrow_exception(Sink.Failure);
+  if (Sink.TooLarge) {
+    // Nothing of it is returned: a reply cut off at an arbitrary byte is no answer.
+    long Status = 0;
+    curl_easy_getinfo(H, CURLINFO_RESPONSE_CODE, &Status);
+    throw EHttpError("서버 응답이 너무 커서 받기를 중단했습니다 (" + SizeText(FBodyLimit) +
+                     " 초과" + (Status > 0 ? ", HTTP " + std::to_string(Status) : std::string()) +
+                     ").");
+  }
   if (Rc == CURLE_ABORTED_BY_CALLBACK && Idle.Cancelled) throw EHttpError("요청이 취소되었습니다");
   if (Rc == CURLE_ABORTED_BY_CALLBACK && Idle.PastDeadline)
     throw EHttpError("Timeout was reached: the exchange took longer than " +
@@ -259,6 +292,14 @@ THttpResponse THttpClient::PerformOnce(const std::string& AUrl, const std::strin
   if (Resp.StatusText.empty()) Resp.StatusText = StandardStatusText(Resp.StatusCode);
   return Resp;
 }
+
+void SetResponseLimits(std::size_t AProviderReply, std::size_t AToolBody) {
+  GProviderReplyLimit = AProviderReply != 0 ? AProviderReply : kDefaultProviderReplyLimit;
+  GToolBodyLimit = AToolBody != 0 ? AToolBody : kDefaultToolBodyLimit;
+}
+
+std::size_t ProviderReplyLimit() { return GProviderReplyLimit; }
+std::size_t ToolBodyLimit() { return GToolBodyLimit; }
 
 THttpCancelScope::THttpCancelScope(std::stop_token AToken) : FPrevious(GCancel) {
   GCancel = std::move(AToken);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -58,11 +59,18 @@ class THttpClient {
   }
   void SetRedirects(TRedirects APolicy) { FRedirects = APolicy; }
   void SetUserAgent(std::string AUserAgent) { FUserAgent = std::move(AUserAgent); }
-  // Called on the calling thread with each piece of the body as it arrives (the whole body is
-  // still returned). What it throws abandons the exchange and reaches the caller.
-  void SetBodyObserver(std::function<void(std::string_view)> AObserver) {
+  // Called on the calling thread with each piece of the body as it arrives. The whole body is
+  // still returned unless AKeepBody is false (the observer keeps what it needs). What it throws
+  // abandons the exchange and reaches the caller.
+  void SetBodyObserver(std::function<void(std::string_view)> AObserver, bool AKeepBody = true) {
     FBodyObserver = std::move(AObserver);
+    FKeepBody = AKeepBody;
   }
+  // The most bytes one reply may bring: headers and body as delivered (decompressed), whether
+  // kept or only observed, so a stream's comments and framing count too. Passing it abandons
+  // the exchange with EHttpError. Every client starts at ToolBodyLimit() (a request that is not
+  // a model's is a tool's); 0 means no limit.
+  void SetBodyLimit(std::size_t ABytes) { FBodyLimit = ABytes; }
 
   THttpResponse Get(const std::string& AUrl, const THttpHeaders& AHeaders = {});
   THttpResponse Post(const std::string& AUrl, const std::string& ABody,
@@ -82,6 +90,8 @@ class THttpClient {
   TRedirects FRedirects = TRedirects::SameOrigin;
   std::string FUserAgent;
   std::function<void(std::string_view)> FBodyObserver;
+  bool FKeepBody = true;
+  std::size_t FBodyLimit;
 };
 
 // While alive, HTTP exchanges made on this thread are abandoned (EHttpError "cancelled") as soon
@@ -96,6 +106,14 @@ class THttpCancelScope {
  private:
   std::stop_token FPrevious;
 };
+
+// The most a provider's reply and a tool's reply may bring (the "MaxReplyMB" and "MaxToolBodyMB"
+// settings; 32 MB and 8 MB until set). Read each time a request is made; 0 keeps the default.
+inline constexpr std::size_t kDefaultProviderReplyLimit = std::size_t{32} << 20;
+inline constexpr std::size_t kDefaultToolBodyLimit = std::size_t{8} << 20;
+void SetResponseLimits(std::size_t AProviderReply, std::size_t AToolBody);
+std::size_t ProviderReplyLimit();
+std::size_t ToolBodyLimit();
 
 // "scheme://host:port" of AUrl with the scheme's default port filled in ("" when it does not
 // parse).

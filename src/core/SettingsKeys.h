@@ -37,6 +37,8 @@ inline constexpr TSettingKey<std::string> DeepseekKey{"Model", "DeepseekKey"};
 inline constexpr TSettingKey<std::string> DeepseekModel{"Model", "DeepseekModel"};
 inline constexpr TSettingKey<std::string> OllamaURL{"Model", "OllamaURL"};
 inline constexpr TSettingKey<std::string> OllamaModel{"Model", "OllamaModel"};
+// Most megabytes one model reply may bring, streamed or not (edited by hand; 32 when absent).
+inline constexpr TSettingKey<int> MaxReplyMB{"Model", "MaxReplyMB"};
 
 // Bot: the mode selector (0 chatbot, 1 agent).
 inline constexpr TSettingKey<int> Mode{"Bot", "Mode"};
@@ -46,6 +48,8 @@ inline constexpr TSettingKey<int> MaxIterations{"Bot", "MaxIterations"};
 inline constexpr TSettingKey<int> RequestTimeout{"Bot", "RequestTimeout"};
 // Replies shown while they stream in (off when absent).
 inline constexpr TSettingKey<bool> Stream{"Bot", "Stream"};
+// "수치 확인 표시": the figures of agent answers marked by whether the tool results back them.
+inline constexpr TSettingKey<bool> FigureMarks{"Bot", "FigureMarks"};
 
 // Tools: keys and switches of the agent's tools.
 inline constexpr TSettingKey<std::string> WebSearchKey{"Tools", "WebSearchKey"};
@@ -53,6 +57,9 @@ inline constexpr TSettingKey<std::string> DARTKey{"Tools", "DARTKey"};
 inline constexpr TSettingKey<std::string> KRXKey{"Tools", "KRXKey"};
 inline constexpr TSettingKey<bool> UseDaishin{"Tools", "UseDaishin"};
 inline constexpr TSettingKey<bool> Command{"Tools", "Command"};  // edited by hand only
+// Most megabytes one tool's reply (market data, web search) may bring (edited by hand; 8 when
+// absent).
+inline constexpr TSettingKey<int> MaxToolBodyMB{"Tools", "MaxToolBodyMB"};
 
 }  // namespace keys
 }  // namespace kestrill

@@ -1,10 +1,15 @@
 #include "engine/ChatExport.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string_view>
 
 #include "core/JsonPath.h"
+#include "core/TextEncoding.h"
 #include "core/TextUtil.h"
 #include "engine/ToolDispatcher.h"
+#include "engine/FigureMarks.h"
 #include "engine/ToolSources.h"
 #include "view/ChatPage.h"
 #include "view/PageText.h"
@@ -12,16 +17,20 @@
 namespace kestrill {
 namespace {
 
-// A code fence longer than any run of backticks in AText, so the text cannot close it.
-std::string Fenced(const std::string& AText) {
+std::size_t LongestBacktickRun(const std::string& AText) {
   std::size_t Longest = 0, Run = 0;
   for (char C : AText) {
     Run = C == '`' ? Run + 1 : 0;
     Longest = std::max(Longest, Run);
   }
-  const std::string Fence(std::max<std::size_t>(3, Longest + 1), '`');
+  return Longest;
+}
+
+// A code fence longer than any run of backticks in AText, so the text cannot close it.
+std::string Fenced(const std::string& AText) {
+  const std::string Fence(std::max<std::size_t>(3, LongestBacktickRun(AText) + 1), '`');
   std::string Body = AText;
-  if (!Body.empty() && Body.back() != '\n') Body += "\r\n";
+  if (!Body.empty() && Body.back() != '\n' && Body.back() != '\r') Body += "\r\n";
   return Fence + "text\r\n" + Body + Fence + "\r\n";
 }
 
@@ -38,6 +47,7 @@ std::vector<std::string> SplitList(const std::string& AList) {
   return Out;
 }
 
+// One line that cannot end a table cell.
 std::string TableCell(std::string AText) {
   std::string Out;
   for (char C : AText) {
@@ -46,6 +56,34 @@ std::string TableCell(std::string AText) {
     else Out += C;
   }
   return Out;
+}
+
+// A text from the model or a file name, shown as it is on one line: no code span, link, image
+// or HTML of its own can start in it.
+std::string PlainText(const std::string& AText) {
+  std::string Out;
+  for (char C : AText) {
+    if (C == '\r' || C == '\n') {
+      Out += ' ';
+      continue;
+    }
+    if (C == '\\' || C == '`' || C == '<' || C == '[' || C == '|') Out += '\\';
+    Out += C;
+  }
+  return Out;
+}
+
+// An inline code span that AText cannot close: delimited by a longer run of backticks than any
+// in it, and padded where it starts or ends with a backtick or a space (a reader takes one space
+// off each side again, unless the text is nothing but spaces).
+std::string CodeSpan(const std::string& AText) {
+  const std::string Line = TableCell(AText);
+  if (Line.empty()) return "";
+  const std::string Ticks(LongestBacktickRun(Line) + 1, '`');
+  const bool Pad = (Line.front() == '`' || Line.back() == '`' || Line.front() == ' ' ||
+                    Line.back() == ' ') &&
+                   Line.find_first_not_of(' ') != std::string::npos;
+  return Ticks + (Pad ? " " : "") + Line + (Pad ? " " : "") + Ticks;
 }
 
 // The chart the model asked for, as a table of its points.
@@ -61,35 +99,127 @@ std::string ChartTable(const std::string& AArguments) {
   }
   const std::vector<std::string> X = SplitList(Labels),
                                  Y = SplitList(JsonPathTextOr(*Args, "prices", ""));
-  std::string Out = "📈 **" + TableCell(Title) + "**\r\n\r\n| 날짜 | 값 |\r\n|---|---:|\r\n";
+  std::string Out = "📈 **" + PlainText(Title) + "**\r\n\r\n| 날짜 | 값 |\r\n|---|---:|\r\n";
   for (std::size_t I = 0; I < std::max(X.size(), Y.size()); ++I)
-    Out += "| " + TableCell(I < X.size() ? X[I] : "") + " | " +
-           TableCell(I < Y.size() ? Y[I] : "") + " |\r\n";
+    Out += "| " + PlainText(I < X.size() ? X[I] : "") + " | " +
+           PlainText(I < Y.size() ? Y[I] : "") + " |\r\n";
   return Out + "\r\n";
 }
 
-std::string SourcesBlock(const std::vector<TToolSource>& ASources) {
-  std::string Names;
-  for (const TToolSource& S : ASources)
-    if (Names.find(S.ToolName) == std::string::npos) Names += (Names.empty() ? "" : ", ") + S.ToolName;
-  std::string Out = "<details><summary>출처: " + Names + "</summary>\r\n\r\n";
-  for (const TToolSource& S : ASources) {
-    Out += "**" + S.ToolName + "** `" + TableCell(S.Arguments) + "`\r\n\r\n";
-    if (!S.Result.empty()) Out += Fenced(S.Result) + "\r\n";
-  }
-  return Out + "</details>\r\n\r\n";
-}
-
+// On one line: a blank line would end the HTML block it stands in.
 std::string HtmlEscape(const std::string& AText) {
   std::string Out;
   for (char C : AText) {
     switch (C) {
+      case '\r': case '\n': Out += ' '; break;
       case '&': Out += "&amp;"; break;
       case '<': Out += "&lt;"; break;
       case '>': Out += "&gt;"; break;
       case '"': Out += "&quot;"; break;
       default: Out += C;
     }
+  }
+  return Out;
+}
+
+// The figure check under an answer: the summary, then each figure with what backs it.
+std::string FiguresBlock(const std::vector<TFigureCheck>& AChecks) {
+  if (AChecks.empty()) return "";
+  std::string Out = "**" + FigureSummary(AChecks) + "**\r\n\r\n";
+  for (const TFigureCheck& C : AChecks) {
+    const char* Word = C.Status == TFigureStatus::Backed    ? "일치"
+                       : C.Status == TFigureStatus::Derived ? "계산으로 일치"
+                                                            : "확인 안 됨";
+    const std::string Source = FigureSourceText(C);
+    Out += "- " + PlainText(C.Figure.Text) + " — " + Word +
+           (Source.empty() ? "" : " (" + PlainText(Source) + ")") + "\r\n";
+  }
+  return Out + "\r\n";
+}
+
+std::string SourcesBlock(const std::vector<TToolSource>& ASources) {
+  std::vector<std::string> Seen;
+  std::string Names;
+  for (const TToolSource& S : ASources) {
+    if (std::find(Seen.begin(), Seen.end(), S.ToolName) != Seen.end()) continue;
+    Seen.push_back(S.ToolName);
+    Names += (Names.empty() ? "" : ", ") + HtmlEscape(S.ToolName);
+  }
+  std::string Out = "<details><summary>출처: " + Names + "</summary>\r\n\r\n";
+  for (const TToolSource& S : ASources) {
+    const std::string Args = CodeSpan(S.Arguments);
+    Out += "**" + PlainText(S.ToolName) + "**" + (Args.empty() ? "" : " " + Args) + "\r\n\r\n";
+    if (!S.Result.empty()) Out += Fenced(S.Result) + "\r\n";
+  }
+  return Out + "</details>\r\n\r\n";
+}
+
+// SHA-256 (FIPS 180-4): the page's policy runs an inline script only when it knows the hash of
+// its text, and the exported page adds a script of its own.
+std::array<std::uint8_t, 32> Sha256(std::string_view AData) {
+  static constexpr std::uint32_t K[64] = {
+      0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4,
+      0xab1c5ed5, 0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe,
+      0x9bdc06a7, 0xc19bf174, 0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f,
+      0x4a7484aa, 0x5cb0a9dc, 0x76f988da, 0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7,
+      0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967, 0x27b70a85, 0x2e1b2138, 0x4d2c6dfc,
+      0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85, 0xa2bfe8a1, 0xa81a664b,
+      0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070, 0x19a4c116,
+      0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+      0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7,
+      0xc67178f2};
+  std::uint32_t H[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  auto Rotr = [](std::uint32_t X, int N) { return (X >> N) | (X << (32 - N)); };
+  std::string Msg(AData);
+  const std::uint64_t Bits = static_cast<std::uint64_t>(AData.size()) * 8;
+  Msg += '\x80';
+  while (Msg.size() % 64 != 56) Msg += '\0';
+  for (int I = 7; I >= 0; --I) Msg += static_cast<char>((Bits >> (8 * I)) & 0xff);
+  for (std::size_t Block = 0; Block < Msg.size(); Block += 64) {
+    std::uint32_t W[64];
+    for (int I = 0; I < 16; ++I) {
+      W[I] = 0;
+      for (int B = 0; B < 4; ++B)
+        W[I] = (W[I] << 8) | static_cast<std::uint8_t>(Msg[Block + 4 * I + B]);
+    }
+    for (int I = 16; I < 64; ++I) {
+      const std::uint32_t S0 = Rotr(W[I - 15], 7) ^ Rotr(W[I - 15], 18) ^ (W[I - 15] >> 3);
+      const std::uint32_t S1 = Rotr(W[I - 2], 17) ^ Rotr(W[I - 2], 19) ^ (W[I - 2] >> 10);
+      W[I] = W[I - 16] + S0 + W[I - 7] + S1;
+    }
+    std::uint32_t A = H[0], B = H[1], C = H[2], D = H[3], E = H[4], F = H[5], G = H[6], Hh = H[7];
+    for (int I = 0; I < 64; ++I) {
+      const std::uint32_t T1 =
+          Hh + (Rotr(E, 6) ^ Rotr(E, 11) ^ Rotr(E, 25)) + ((E & F) ^ (~E & G)) + K[I] + W[I];
+      const std::uint32_t T2 = (Rotr(A, 2) ^ Rotr(A, 13) ^ Rotr(A, 22)) + ((A & B) ^ (A & C) ^ (B & C));
+      Hh = G;
+      G = F;
+      F = E;
+      E = D + T1;
+      D = C;
+      C = B;
+      B = A;
+      A = T1 + T2;
+    }
+    const std::uint32_t Add[8] = {A, B, C, D, E, F, G, Hh};
+    for (int I = 0; I < 8; ++I) H[I] += Add[I];
+  }
+  std::array<std::uint8_t, 32> Out{};
+  for (int I = 0; I < 32; ++I) Out[I] = static_cast<std::uint8_t>(H[I / 4] >> (24 - 8 * (I % 4)));
+  return Out;
+}
+
+// Script text made of calls whose every "<" stands in a string literal, as it may stand in a
+// <script> element: no "<" at all (so no "</script", and no "<!--" that would make the parser
+// run the element on past its end), no NUL, and well-formed UTF-8, so that the text the browser
+// hashes is the text we hashed.
+std::string ForScriptElement(std::string_view ACalls) {
+  std::string Out;
+  for (char C : SanitizeUtf8(ACalls)) {
+    if (C == '<') Out += "\\u003C";
+    else if (C == '\0') Out += "\\u0000";
+    else Out += C;
   }
   return Out;
 }
@@ -135,7 +265,7 @@ else exportedDraw();
 
 }  // namespace
 
-std::string ExportChatHtml(const TChatHistory& AAll, const std::string& ATitle) {
+TExportScript ExportChatScript(const TChatHistory& AAll, const std::string& ATitle) {
   const std::vector<TAnswerSources> Sources = CollectSources(AAll);
   auto Next = Sources.begin();
   std::string Items;
@@ -155,7 +285,7 @@ std::string ExportChatHtml(const TChatHistory& AAll, const std::string& ATitle) 
              EscapeForJS(M.ImageBase64) + ");");
       else
         Item(std::string("appendFileMessage(") + Role + ", " +
-             EscapeForJS(HtmlEscape(BaseName(M.AttachedFilePath))) + ");");
+             EscapeForJS(BaseName(M.AttachedFilePath)) + ");");
     }
     // With its id, as when the chat is open: a bubble without one is drawn as a status line.
     const std::string Id = M.MsgID.empty() ? "m" + std::to_string(I) : M.MsgID;
@@ -166,19 +296,47 @@ std::string ExportChatHtml(const TChatHistory& AAll, const std::string& ATitle) 
            ");");
       ++Next;
     }
+    if (IsCheckedAnswer(AAll, I))
+      if (const auto Checks = CheckAnswer(AAll, I); !Checks.empty())
+        Item("markFigures(" + EscapeForJS(Id) + ", " + EscapeForJS(FiguresJson(Checks)) + ", " +
+             EscapeForJS(FigureSummary(Checks)) + ");");
   }
+  TExportScript Out;
+  Out.Text = ForScriptElement("\nvar EXPORT_TITLE = " + EscapeForJS(ATitle) +
+                              ";\nvar EXPORT_ITEMS = [\n" + Items + "];\n") +
+             kLoader;
+  const std::array<std::uint8_t, 32> Hash = Sha256(Out.Text);
+  Out.PolicySource =
+      "'sha256-" +
+      Base64Encode(std::string_view(reinterpret_cast<const char*>(Hash.data()), Hash.size())) + "'";
+  return Out;
+}
+
+std::string ExportChatHtml(const TChatHistory& AAll, const std::string& ATitle) {
+  const TExportScript Script = ExportChatScript(AAll, ATitle);
   const std::string Block =
-      "<style>.action-menu{display:none!important}img.export-chart{max-width:100%;margin:0}</style>\n<script>\nvar EXPORT_TITLE = " +
-      EscapeForJS(ATitle) + ";\nvar EXPORT_ITEMS = [\n" + Items + "];\n" + kLoader +
-      "</script>\n";
-  std::string Page = ChatPageHtml();
-  const std::size_t End = Page.rfind("</body>");
-  Page.insert(End == std::string::npos ? Page.size() : End, Block);
-  return Page;
+      "<style>.action-menu{display:none!important}img.export-chart{max-width:100%;margin:0}</style>\n<script>" +
+      Script.Text + "</script>\n";
+  // The page's policy names its own scripts; this one joins them.
+  const std::string& Page = ChatPageHtml();
+  const std::size_t Policy = Page.find("http-equiv=\"Content-Security-Policy\"");
+  const std::size_t Scripts =
+      Policy == std::string::npos ? Policy : Page.find("script-src ", Policy);
+  const bool Named = Scripts != std::string::npos;
+  const std::size_t At = Named ? Scripts + 11 : 0;
+  const std::size_t End = std::max(At, std::min(Page.rfind("</body>"), Page.size()));
+  std::string Out;
+  Out.reserve(Page.size() + Script.PolicySource.size() + 1 + Block.size());
+  Out.append(Page, 0, At);
+  if (Named) Out += Script.PolicySource + " ";
+  Out.append(Page, At, End - At);
+  Out += Block;
+  Out.append(Page, End);
+  return Out;
 }
 
 std::string ExportChatMarkdown(const TChatHistory& AAll, const std::string& ATitle) {
-  std::string Out = "# " + TableCell(ATitle.empty() ? std::string("대화") : ATitle) + "\r\n\r\n";
+  std::string Out = "# " + PlainText(ATitle.empty() ? std::string("대화") : ATitle) + "\r\n\r\n";
   const std::vector<TAnswerSources> Sources = CollectSources(AAll);
   auto Next = Sources.begin();
   for (std::size_t I = 0; I < AAll.size(); ++I) {
@@ -190,8 +348,9 @@ std::string ExportChatMarkdown(const TChatHistory& AAll, const std::string& ATit
     if (M.Role == kRoleTool || M.Text.empty()) continue;
     Out += M.Role == kRoleUser ? "## 질문\r\n\r\n" : "## 답변\r\n\r\n";
     Out += M.Text + "\r\n\r\n";
-    if (!M.AttachedFilePath.empty()) Out += "📎 첨부: " + M.AttachedFilePath + "\r\n\r\n";
+    if (!M.AttachedFilePath.empty()) Out += "📎 첨부: " + PlainText(M.AttachedFilePath) + "\r\n\r\n";
     if (Next != Sources.end() && Next->AnswerIndex == I) Out += SourcesBlock((Next++)->Sources);
+    if (IsCheckedAnswer(AAll, I)) Out += FiguresBlock(CheckAnswer(AAll, I));
   }
   return Out;
 }

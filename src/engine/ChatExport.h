@@ -11,6 +11,14 @@ namespace kestrill {
 // AAll: the whole conversation, tool requests and results included.
 std::string ExportChatMarkdown(const TChatHistory& AAll, const std::string& ATitle);
 
+// The script an exported page draws AAll with, as it stands in its <script> element, and the
+// source ("'sha256-…'") by which the page's Content-Security-Policy lets it run.
+struct TExportScript {
+  std::string Text;
+  std::string PolicySource;
+};
+TExportScript ExportChatScript(const TChatHistory& AAll, const std::string& ATitle);
+
 // One HTML file that needs nothing else: the chat page itself (its styles and libraries inline)
 // drawing the conversation when opened, each answer's sources in a fold under it, and each
 // chart turned into an image once drawn.

@@ -6,6 +6,7 @@
 #include "core/FileHelpers.h"
 #include "core/TextUtil.h"
 #include "engine/ChatController.h"
+#include "engine/FigureMarks.h"
 #include "engine/ToolDispatcher.h"
 #include "engine/ToolSources.h"
 #include "storage/HistoryFile.h"
@@ -102,6 +103,7 @@ void TChatController::AfterTurn() {
       break;
     }
   ShowSourcesOf(FView, FChatHistory, FAnswerTimes, LastQuestion);
+  if (FConfig.Read(keys::FigureMarks, true)) ShowFiguresOf(FView, FChatHistory, LastQuestion);
   if (FSaveAfterTurn && !FChatHistory.empty()) MenuSaveChatClick();
 }
 
@@ -204,8 +206,9 @@ void TChatController::DrawConversation() {
     else if (M.Role != kRoleTool && !M.Text.empty())
       AddMessageToWeb(FView, M.Text, M.AttachedFilePath, M.Role == kRoleUser, M.MsgID);
   }
-  // Where each answer's numbers came from, folded under it.
+  // Where each answer's numbers came from, folded under it, and which of them the data backs.
   ShowSourcesOf(FView, FChatHistory, FAnswerTimes);
+  if (FConfig.Read(keys::FigureMarks, true)) ShowFiguresOf(FView, FChatHistory);
   if (FTurn) FView.EvaluateJavaScript(kShowLoadingScript);
 }
 

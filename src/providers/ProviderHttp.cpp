@@ -14,11 +14,13 @@ std::atomic<std::chrono::milliseconds::rep> GConnectMs{60000};
 std::atomic<std::chrono::milliseconds::rep> GResponseMs{300000};
 std::atomic<std::chrono::milliseconds::rep> GDeadlineMs{300000};
 thread_local const std::function<void(const std::string&)>* GLiveReply = nullptr;
+constexpr std::chrono::milliseconds kLiveReplyEvery{50};
 
 THttpClient& Configure(THttpClient& AClient) {
   AClient.SetConnectionTimeout(std::chrono::milliseconds(GConnectMs.load()));
   AClient.SetResponseTimeout(std::chrono::milliseconds(GResponseMs.load()));
   AClient.SetTotalTimeout(std::chrono::milliseconds(GDeadlineMs.load()));
+  AClient.SetBodyLimit(ProviderReplyLimit());
   // The request carries the API key in its headers: it never follows a redirect anywhere.
   AClient.SetRedirects(TRedirects::Never);
   return AClient;
@@ -61,14 +63,18 @@ std::string PostChatJson(TAIProvider AProvider, const std::string& AUrl, const s
                          const THttpHeaders& AHeaders) {
   if (!GLiveReply || !*GLiveReply) return PostJson(AUrl, ABody, AHeaders);
   const auto [Url, Body] = StreamingForm(AProvider, AUrl, ABody);
-  TStreamAssembler Assembler(AProvider, [](const std::string& AText) {
-    (*GLiveReply)(SanitizeUtf8(AText));
-  });
+  // The text is valid UTF-8 as it grows and is handed on by reference; the page cannot draw
+  // more often than every 50 ms anyway, so the whole text goes out no more often than that.
+  TStreamAssembler Assembler(
+      AProvider, [Live = GLiveReply](const std::string& AText) { (*Live)(AText); },
+      kLiveReplyEvery);
   THttpClient Client;
-  Configure(Client).SetBodyObserver([&](std::string_view APiece) { Assembler.Feed(APiece); });
+  // The assembler keeps what it needs of the bytes: the client keeps no second copy.
+  Configure(Client).SetBodyObserver([&](std::string_view APiece) { Assembler.Feed(APiece); },
+                                    false);
   THttpResponse R = Client.Post(Url, Body, AHeaders);
   RefuseRedirect(R);
-  return SanitizeUtf8(Assembler.Finish(R.Body));
+  return SanitizeUtf8(Assembler.Finish());
 }
 
 void SetProviderDeadline(std::chrono::milliseconds ADeadline) { GDeadlineMs = ADeadline.count(); }

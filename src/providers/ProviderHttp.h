@@ -1,5 +1,6 @@
 // The HTTP exchange every provider call shares: a fresh client, 60 s to connect, 300 s for the
-// reply, a JSON body POSTed, the body returned whatever the status.
+// reply, at most ProviderReplyLimit() bytes of it, a JSON body POSTed, the body returned whatever
+// the status.
 #pragma once
 
 #include <chrono>
@@ -18,14 +19,15 @@ void SetProviderTimeouts(std::chrono::milliseconds AConnect, std::chrono::millis
 // each turn).
 void SetProviderDeadline(std::chrono::milliseconds ADeadline);
 
-// Throws EHttpError on a transport failure and on a redirect (never followed: the headers hold
-// the API key).
+// Throws EHttpError on a transport failure, on a reply larger than ProviderReplyLimit() and on
+// a redirect (never followed: the headers hold the API key).
 std::string PostJson(const std::string& AUrl, const std::string& ABody,
                      const THttpHeaders& AHeaders);
 
 // While alive, provider requests made on this thread ask for a streamed reply and hand its text
-// to AOnText as it grows (on this thread); they still return the body the unstreamed request
-// would have returned. Without a scope every request is sent exactly as before.
+// to AOnText as it grows (on this thread, at most every 50 ms); they still return the body the
+// unstreamed request would have returned. Without a scope every request is sent exactly as
+// before.
 class TLiveReplyScope {
  public:
   explicit TLiveReplyScope(std::function<void(const std::string& ATextSoFar)> AOnText);

@@ -26,6 +26,18 @@ const TJson& AsObject(const TJson& AValue) {
   return AValue.is_object() ? AValue : Empty;
 }
 
+// "[연결재무제표]" or "[재무제표]": the item's statement name, or its CFS/OFS code where the name
+// is missing; empty when the item says neither.
+std::string StatementHeader(const TJson& ARow) {
+  std::string Name = Trim(Member(ARow, "fs_nm"));
+  if (Name.empty()) {
+    const std::string Code = Member(ARow, "fs_div");
+    if (Code == "CFS") Name = "연결재무제표";
+    if (Code == "OFS") Name = "재무제표";
+  }
+  return Name.empty() ? "" : "[" + Name + "]";
+}
+
 std::string FinancialInfo(const std::string& APIKey, const std::string& ACorpCode,
                           const std::string& AYear, const std::string& AReprtCode) {
   const std::string Url = EndpointUrl(TService::Dart, "/api/fnlttSinglAcnt.json") +
@@ -41,10 +53,17 @@ std::string FinancialInfo(const std::string& APIKey, const std::string& ACorpCod
   auto List = Doc->find("list");
   if (List == Doc->end() || !List->is_array()) return "재무 데이터(list)가 존재하지 않습니다.";
   std::string Result = "[재무정보 조회 결과]\r\n";
+  std::string Statement;  // the header last written
   for (const TJson& Item : *List) {
     const TJson& Row = AsObject(Item);
     const std::string Amount = Member(Row, "thstrm_amount");
-    if (!Amount.empty()) Result += "- " + Member(Row, "account_nm") + ": " + Amount + "원\r\n";
+    if (Amount.empty()) continue;
+    // Consolidated and separate statements share account names: without a header the model
+    // cannot tell which of two 매출액 of one year is which.
+    const std::string Header = StatementHeader(Row);
+    if (!Header.empty() && Header != Statement) Result += Header + "\r\n";
+    if (!Header.empty()) Statement = Header;
+    Result += "- " + Member(Row, "account_nm") + ": " + Amount + "원\r\n";
   }
   return Result;
 }

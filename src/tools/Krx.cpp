@@ -70,13 +70,17 @@ std::string IndexPrice(const std::string& APIKey, const std::string& AIndexName,
   const TJson* Rows = Doc->is_object() ? FindJsonPath(*Doc, "OutBlock_1") : nullptr;
   if (!Rows || !Rows->is_array()) return "KRX 지수 API 에러: " + Body;
   if (Rows->empty()) return "KRX: 조건에 맞는 지수 데이터가 없습니다. (당일/휴장일이거나 지수명 오타)";
-  std::string Result;
-  for (const TJson& Row : *Rows)
-    Result += "[지수: " + Member(Row, "IDX_NM", "알수없음") + "] 마감: " +
-              Member(Row, "CLSPRC_IDX", "0") + "pt (전일대비 " + Member(Row, "CMPPREVDD_IDX", "0") +
-              "pt, 등락률: " + RateOfChange(Row) + "%), 거래량: " + Member(Row, "ACC_TRDVOL", "0") +
-              "\r\n";
-  return Result;
+  // The service answers with every index of the day: the one asked for goes first, so the
+  // model does not take a neighbour's close for it.
+  std::string Asked, Others;
+  for (const TJson& Row : *Rows) {
+    const std::string Name = Member(Row, "IDX_NM", "알수없음");
+    (!AIndexName.empty() && Name == AIndexName ? Asked : Others) +=
+        "[지수: " + Name + "] 마감: " + Member(Row, "CLSPRC_IDX", "0") + "pt (전일대비 " +
+        Member(Row, "CMPPREVDD_IDX", "0") + "pt, 등락률: " + RateOfChange(Row) +
+        "%), 거래량: " + Member(Row, "ACC_TRDVOL", "0") + "\r\n";
+  }
+  return Asked + Others;
 }
 
 }  // namespace

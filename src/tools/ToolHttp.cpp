@@ -8,6 +8,7 @@ namespace kestrill {
 std::string ToolGet(const std::string& AUrl, const THttpHeaders& AHeaders) {
   THttpClient Client;
   Client.LimitEveryWait(kToolRequestLimit);
+  Client.SetBodyLimit(ToolBodyLimit());
   return SanitizeUtf8(Client.Get(AUrl, AHeaders).Body);
 }
 

@@ -11,7 +11,8 @@ namespace kestrill {
 inline constexpr std::chrono::seconds kToolRequestLimit{60};
 
 // GETs AUrl with AHeaders and returns the body as UTF-8 (invalid bytes replaced, so the text is
-// safe to store and send on). Throws EHttpError on a transport failure.
+// safe to store and send on). Throws EHttpError on a transport failure and on a reply larger
+// than ToolBodyLimit().
 std::string ToolGet(const std::string& AUrl, const THttpHeaders& AHeaders = {});
 
 // A value placed in a query: letters, digits and "-._~" unchanged, every other byte as %XX.

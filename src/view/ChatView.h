@@ -26,6 +26,11 @@ class IChatView {
   // Folds the tools answer AMsgId drew on under it: ASourcesJson is a JSON array of
   // {"tool", "args", "result", "time"}. By default the page's appendSources().
   virtual void ShowSources(const std::string& AMsgId, const std::string& ASourcesJson);
+  // Marks the figures of answer AMsgId: AFiguresJson is a JSON array of {"text", "status",
+  // "source"} in answer order; ASummary ("수치 확인: …") heads its sources. By default the page's
+  // markFigures().
+  virtual void ShowFigures(const std::string& AMsgId, const std::string& AFiguresJson,
+                           const std::string& ASummary);
   // The reply so far while it streams in, in a bubble of its own; RemoveLiveReply takes it
   // away before the finished reply is drawn. By default the page's updateLiveReply() and
   // removeLiveReply().

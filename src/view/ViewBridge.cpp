@@ -69,6 +69,12 @@ void IChatView::ShowSources(const std::string& AMsgId, const std::string& ASourc
                      ");");
 }
 
+void IChatView::ShowFigures(const std::string& AMsgId, const std::string& AFiguresJson,
+                            const std::string& ASummary) {
+  EvaluateJavaScript("markFigures(" + EscapeForJS(AMsgId) + ", " + EscapeForJS(AFiguresJson) +
+                     ", " + EscapeForJS(ASummary) + ");");
+}
+
 void IChatView::ShowLiveReply(const std::string& AText) {
   EvaluateJavaScript("updateLiveReply(\"" + EncodeForPage(AText) + "\");");
 }

@@ -5,6 +5,7 @@
 
 #include "TestEnv.h"
 #include "core/FileIO.h"
+#include "core/TextEncoding.h"
 #include "engine/ChatArchive.h"
 #include "engine/ChatExport.h"
 #include "engine/ChatFiles.h"
@@ -96,7 +97,42 @@ TEST(ChatExport, MarkdownWithSourcesAndCharts) {
             "````text\r\n- [20241114] 분기보고서 ```x```\r\n````\r\n\r\n"
             "**draw_stock_chart** `{\"chartTitle\":\"삼성전자 \\| 주가\",\"timestamps\":\"[\\\"1월\\\",\\\"2월\\\"]\",\"prices\":\"[71000, 71500]\"}`\r\n\r\n"
             "</details>\r\n\r\n"
+            // Under the answer, which of its figures the tool results back.
+            "**수치 확인: 1개 중 1개 일치**\r\n\r\n- 71,500원 — 일치 (get_krx_price · 종가)\r\n\r\n"
             "## 질문\r\n\r\n더 알려줘\r\n\r\n");
+}
+
+// Whatever a tool was called with stays inside its code span, and a tool's name is text: nothing
+// in either can open HTML, a link or a code span of its own in the exported Markdown.
+TEST(ChatExport, MarkdownQuotesEachCallSoNothingInItBecomesMarkup) {
+  struct TCase {
+    std::string Name, Args, Line;
+  };
+  const TCase Cases[] = {
+      {"t", "`a` <img src=x onerror=alert(1)> `b`", "**t** `` `a` <img src=x onerror=alert(1)> `b` ``"},
+      {"t", "x``y```z", "**t** ````x``y```z````"},
+      {"t", "``", "**t** ``` `` ```"},
+      {"t", " a", "**t** `  a `"},
+      {"t", "a\r\n\r\n<b>x</b>\n", "**t** ` a    <b>x</b>  `"},
+      {"t", "", "**t**"},
+      {"x`y", "<i>", "**x\\`y** `<i>`"},
+      {"<img src=x onerror=alert(1)>", "{}", "**\\<img src=x onerror=alert(1)>** `{}`"},
+      {"![p](http://x/p)", "{}", "**!\\[p](http://x/p)** `{}`"},
+  };
+  for (const TCase& C : Cases) {
+    const std::string Md = ExportChatMarkdown(
+        {Msg(kRoleUser, "q"), Call(C.Name, C.Args), Result(C.Name, "r"), Msg(kRoleAssistant, "a")},
+        "");
+    EXPECT_NE(Md.find("\r\n\r\n" + C.Line + "\r\n\r\n"), std::string::npos) << C.Args << "\n" << Md;
+  }
+  // The fold's heading is HTML: the names are escaped and stay on its one line.
+  const std::string Md = ExportChatMarkdown(
+      {Msg(kRoleUser, "q"), Call("a</summary>\n\n<img src=x>", "{}"), Call("b&c", "{}"),
+       Result("a</summary>\n\n<img src=x>", "r"), Result("b&c", "r"), Msg(kRoleAssistant, "a")},
+      "");
+  EXPECT_NE(Md.find("<details><summary>출처: a&lt;/summary&gt;  &lt;img src=x&gt;, b&amp;c</summary>\r\n"),
+            std::string::npos)
+      << Md;
 }
 
 // The exported file opened in real headless Chromium, offline: the bubbles, the sources fold,
@@ -116,12 +152,39 @@ TEST(ChatExport, HtmlDrawsItselfWithoutTheNetwork) {
   ASSERT_EQ(std::system(Command.c_str()), 0);
   const std::string Page = ReadFileBytes(Dom).value_or("");
   for (const char* Expected :
-       {"종가와 공시를 알려줘", "종가는 <strong>71,500원</strong>입니다.", "<details class=\"sources\">",
-        "<summary>출처: get_krx_price, search_dart_disclosures, draw_stock_chart</summary>",
+       {"종가와 공시를 알려줘",
+        // The figure the tool backs is marked, inside the Markdown as drawn.
+        "종가는 <strong><span class=\"fig fig-backed\" title=\"get_krx_price · 종가\">71,500원</span>"
+        "</strong>입니다.",
+        "<details class=\"sources\">",
+        "<summary>출처: get_krx_price, search_dart_disclosures, draw_stock_chart · <span "
+        "class=\"figure-summary\">수치 확인: 1개 중 1개 일치</span></summary>",
         "[삼성전자] 종가: 71500원", "class=\"export-chart\"", "src=\"data:image/png;base64,",
         "<title>삼성전자 &lt;종가&gt;</title>"})
     EXPECT_NE(Page.find(Expected), std::string::npos) << Expected << "\n" << Page.substr(0, 3000);
   EXPECT_EQ(Page.find("<canvas"), std::string::npos);
+}
+
+// The exported page's own script: nothing from the chat can end it early, make the parser run
+// it on past its end, or differ from the text its hash in the page's policy was taken of.
+TEST(ChatExport, HtmlScriptHoldsNoMarkupFromTheChat) {
+  TChatHistory Chat = AgentChat();
+  Chat[0].AttachedFilePath = "/tmp/R&D <v2>.pdf";
+  Chat[6].Text = "<!--<script></script> \xff\xfe";
+  Chat[6].Text += '\0';
+  const std::string Html = ExportChatHtml(Chat, "</script><!--<script>");
+  const std::size_t Start = Html.rfind("<script>"), End = Html.rfind("</script>");
+  ASSERT_LT(Start, End);
+  const std::string Script = Html.substr(Start + 8, End - Start - 8);
+  EXPECT_EQ(Script.find('<'), std::string::npos) << Script;
+  EXPECT_EQ(Script.find('\0'), std::string::npos);
+  EXPECT_EQ(Script.find('\r'), std::string::npos);
+  EXPECT_EQ(SanitizeUtf8(Script), Script);
+  EXPECT_NE(Script.find("var EXPORT_TITLE = \"\\u003C\\/script>\\u003C!--\\u003Cscript>\";"),
+            std::string::npos);
+  // Shown by the page as text, so not escaped for HTML.
+  EXPECT_NE(Script.find("appendFileMessage(\"user\", \"R&D \\u003Cv2>.pdf\");"), std::string::npos);
+  EXPECT_NE(Html.find("script-src 'sha256-"), std::string::npos);
 }
 
 TEST(ChatArchive, SavedChatsAreExportedAndSearchedWithTheirCatalogueTitles) {

@@ -510,6 +510,35 @@ TEST(Cli, ListedNamesStayOnOneLineAndACutTurnSaysItWasSaved) {
   EXPECT_NE(R.Err.find("저장됨: " + Files[0] + "\n"), std::string::npos) << R.Err;
 }
 
+TEST(Cli, FiguresFileSaysWhichFiguresTheToolResultsBack) {
+  const std::string Home = HomeForChatGpt();
+  TFakeHttpServer Server;
+  Server.SetRoute("/v8/finance/chart/005930.KS",
+                  {200, R"({"chart":{"result":[{"meta":{"symbol":"005930.KS",)"
+                        R"("regularMarketPrice":80500,"chartPreviousClose":78900}}],"error":null}})"});
+  Server.Enqueue(
+      {200,
+       R"({"choices":[{"message":{"content":null,"tool_calls":[{"id":"c1","type":"function",)"
+       R"("function":{"name":"get_yahoo_price","arguments":"{\"ticker\":\"005930.KS\"}"}}]}}]})"});
+  Server.Enqueue(ChatGptReply("삼성전자(005930) 현재가는 80,500원으로 전일 78,900원보다 "
+                              "1,600원 올랐습니다. 목표가는 95,000원입니다."));
+  const std::string Out = Home + "/figures.json";
+  TRun R = RunCli(Home, Server.BaseUrl(),
+                  "--mode agent --provider chatgpt --figures '" + Out + "' 삼성전자 주가는?");
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  auto Doc = ParseJson(ReadFileBytes(Out).value_or(""));
+  ASSERT_TRUE(Doc && Doc->is_array()) << ReadFileBytes(Out).value_or("(none)");
+  std::vector<std::string> Seen;
+  for (const TJson& F : *Doc)
+    Seen.push_back(F["text"].get<std::string>() + "|" + F["status"].get<std::string>() + "|" +
+                   F["source"].get<std::string>());
+  // The stock code is no claim; the difference of two closes is derived.
+  EXPECT_EQ(Seen, (std::vector<std::string>{"80,500원|backed|get_yahoo_price",
+                                            "78,900원|backed|get_yahoo_price",
+                                            "1,600원|derived|get_yahoo_price",
+                                            "95,000원|unbacked|"}));
+}
+
 TEST(Cli, AttachedFileGoesWithThePromptAndIsKeptByPath) {
   const std::string Home = HomeForChatGpt();
   const std::string Memo = Home + "/memo.txt";

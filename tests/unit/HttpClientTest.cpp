@@ -204,3 +204,83 @@ TEST(HttpClient, TheBodyObserverSeesEachPieceAsItArrives) {
     EXPECT_STREQ(E.what(), "enough");
   }
 }
+
+TEST(HttpClient, AReplyPastItsLimitEndsTheExchangeWithAClearError) {
+  using std::chrono::milliseconds;
+  const std::string Ok = "HTTP/1.1 200 OK\r\n";
+  // Each brings far more than the limit and would then hold the line for 10 s.
+  auto Endless = [](std::string AHead, const std::string& APiece) {
+    std::vector<TScriptStep> Script{{std::move(AHead), milliseconds(0)}};
+    for (int I = 0; I < 64; ++I) Script.push_back({APiece, milliseconds(0)});
+    return Script;
+  };
+  std::string Comments, Padding;
+  while (Comments.size() < 4096) Comments += ": keep-alive\n\n";
+  while (Padding.size() < 4096) Padding += "X-Padding: 0123456789abcdef0123456789abcdef\r\n";
+  const struct {
+    const char* Name;
+    std::vector<TScriptStep> Script;
+  } Cases[] = {
+      {"endless comments of a stream",
+       Endless(Ok + "Content-Type: text/event-stream\r\n\r\n", Comments)},
+      {"an endless body",
+       Endless(Ok + "Content-Type: application/json\r\n\r\n", std::string(4096, 'x'))},
+      {"one endless line",
+       Endless(Ok + "Content-Type: application/json\r\n\r\n{\"a\":\"", std::string(4096, 'x'))},
+      {"endless headers", Endless(Ok, Padding)},
+  };
+  for (const auto& C : Cases) {
+    for (bool Kept : {true, false}) {
+      SCOPED_TRACE(std::string(C.Name) + (Kept ? ", kept" : ", only observed"));
+      TScriptedServer Server(C.Script, milliseconds(10000));
+      THttpClient Client;
+      Client.SetBodyLimit(64 << 10);
+      std::size_t Observed = 0;
+      if (!Kept) Client.SetBodyObserver([&](std::string_view P) { Observed += P.size(); }, false);
+      try {
+        Client.Get(Server.BaseUrl() + "/");
+        ADD_FAILURE() << "the reply should have been refused";
+      } catch (const EHttpError& E) {
+        EXPECT_STREQ(E.what(), "서버 응답이 너무 커서 받기를 중단했습니다 (64 KB 초과, HTTP 200).");
+      }
+      EXPECT_LE(Observed, std::size_t{64} << 10);
+    }
+  }
+}
+
+TEST(HttpClient, TheLimitCountsEveryByteOfTheReplyAndStartsAtTheToolLimit) {
+  const std::string Head =
+      "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 1000\r\n\r\n";
+  const std::string Body(1000, 'x');
+  for (std::size_t Limit : {Head.size() + Body.size(), Head.size() + Body.size() - 1}) {
+    TScriptedServer Server({{Head + Body, std::chrono::milliseconds(0)}},
+                           std::chrono::milliseconds(0));
+    THttpClient Client;
+    Client.SetBodyLimit(Limit);
+    std::string Seen;
+    Client.SetBodyObserver([&](std::string_view P) { Seen += P; }, false);
+    if (Limit == Head.size() + Body.size()) {
+      const THttpResponse R = Client.Get(Server.BaseUrl() + "/");
+      EXPECT_EQ(R.Body, "");  // only observed
+      EXPECT_EQ(Seen, Body);
+    } else {
+      EXPECT_THROW(Client.Get(Server.BaseUrl() + "/"), EHttpError);
+    }
+  }
+
+  EXPECT_EQ(ProviderReplyLimit(), std::size_t{32} << 20);
+  EXPECT_EQ(ToolBodyLimit(), std::size_t{8} << 20);
+  SetResponseLimits(0, 1000);
+  TFakeHttpServer Server;
+  Server.SetDefault({200, std::string(2000, 'x')});
+  try {
+    THttpClient().Get(Server.BaseUrl() + "/");
+    ADD_FAILURE() << "a new client should start at the tool limit";
+  } catch (const EHttpError& E) {
+    EXPECT_STREQ(E.what(),
+                 "서버 응답이 너무 커서 받기를 중단했습니다 (1000 바이트 초과, HTTP 200).");
+  }
+  SetResponseLimits(0, 0);
+  EXPECT_EQ(ProviderReplyLimit(), std::size_t{32} << 20);
+  EXPECT_EQ(ToolBodyLimit(), std::size_t{8} << 20);
+}

@@ -71,6 +71,18 @@ TEST_F(DartTest, FinancialInfoAnswers) {
        "[재무정보 조회 결과]\r\n- 매출액: 258,935,494,000,000원\r\n- 당기순이익: 15,487,100,000,000원\r\n"},
       {"every amount empty", {200, R"({"status":"000","list":[{"account_nm":"매출액","thstrm_amount":""}]})"},
        "[재무정보 조회 결과]\r\n"},
+      {"each statement under its header: by name, else by code, none when neither",
+       {200,
+        R"({"status":"000","list":[)"
+        R"({"fs_div":"CFS","fs_nm":"연결재무제표","account_nm":"매출액","thstrm_amount":"258,935,494,000,000"},)"
+        R"({"fs_div":"CFS","fs_nm":"연결재무제표","account_nm":"영업이익","thstrm_amount":"6,566,976,000,000"},)"
+        R"({"fs_div":"OFS","fs_nm":"재무제표","account_nm":"매출액","thstrm_amount":"170,374,090,000,000"},)"
+        R"({"fs_div":"OFS","fs_nm":"재무제표","account_nm":"영업이익","thstrm_amount":""},)"
+        R"({"fs_div":"CFS","account_nm":"자산총계","thstrm_amount":"455,905,980,000,000"},)"
+        R"({"account_nm":"부채총계","thstrm_amount":"92,228,115,000,000"}]})"},
+       "[재무정보 조회 결과]\r\n[연결재무제표]\r\n- 매출액: 258,935,494,000,000원\r\n"
+       "- 영업이익: 6,566,976,000,000원\r\n[재무제표]\r\n- 매출액: 170,374,090,000,000원\r\n"
+       "[연결재무제표]\r\n- 자산총계: 455,905,980,000,000원\r\n- 부채총계: 92,228,115,000,000원\r\n"},
       {"service error", {200, R"({"status":"020","message":"요청 제한을 초과하였습니다."})"},
        "DART API 오류: 요청 제한을 초과하였습니다. (코드: 020)"},
       {"013 is an ordinary error here", {200, R"({"status":"013","message":"조회된 데이타가 없습니다."})"},
@@ -226,10 +238,15 @@ TEST_F(KrxTest, IndexAnswers) {
       R"({"OutBlock_1":[{"IDX_NM":"코스피","CLSPRC_IDX":"2500.10","CMPPREVDD_IDX":"-10.5","FLUC_RT":"-0.42","ACC_TRDVOL":"400000"},)"
       R"({"IDX_NM":"코스피 200","CLSPRC_IDX":"330.2","CMPPREVDD_IDX":"1.1","FLT_RT":"0.33"},{}]})";
   const THttpCase Cases[] = {
-      {"every row, no filtering", {200, Rows},
-       "[지수: 코스피] 마감: 2500.10pt (전일대비 -10.5pt, 등락률: -0.42%), 거래량: 400000\r\n"
+      {"every row, the index asked for first", {200, Rows},
        "[지수: 코스피 200] 마감: 330.2pt (전일대비 1.1pt, 등락률: 0.33%), 거래량: 0\r\n"
+       "[지수: 코스피] 마감: 2500.10pt (전일대비 -10.5pt, 등락률: -0.42%), 거래량: 400000\r\n"
        "[지수: 알수없음] 마감: 0pt (전일대비 0pt, 등락률: 0%), 거래량: 0\r\n"},
+      {"no row of that name: every row in the service's order",
+       {200,
+        R"({"OutBlock_1":[{"IDX_NM":"코스피 200 TR","CLSPRC_IDX":"1"},{"IDX_NM":"코스피","CLSPRC_IDX":"2"}]})"},
+       "[지수: 코스피 200 TR] 마감: 1pt (전일대비 0pt, 등락률: 0%), 거래량: 0\r\n"
+       "[지수: 코스피] 마감: 2pt (전일대비 0pt, 등락률: 0%), 거래량: 0\r\n"},
       {"empty block", {200, R"({"OutBlock_1":[]})"},
        "KRX: 조건에 맞는 지수 데이터가 없습니다. (당일/휴장일이거나 지수명 오타)"},
       {"no block", {200, R"({"OutBlock_1":"x"})"}, R"(KRX 지수 API 에러: {"OutBlock_1":"x"})"},

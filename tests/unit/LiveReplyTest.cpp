@@ -12,6 +12,7 @@
 #include "ScriptedServer.h"
 #include "TestEnv.h"
 #include "engine/ChatController.h"
+#include "view/PageText.h"
 
 using namespace kestrill;
 using namespace kestrill::testing;
@@ -200,4 +201,59 @@ TEST(LiveReply, StopMidStreamKeepsWhatWasShownAndSaysItStopped) {
                 "appendChat(false, \"\", \"%EC%A4%91%EC%A7%80%EB%90%98%EC%97%88%EC%8A%B5%EB%8B%88%EB%8B%A4.\");"}));
   Controller.Shutdown();
   unsetenv("KESTRILL_OPENAI_URL");
+}
+
+TEST(LiveReply, HostileStreamsEndAsTheSameRepliesUnstreamed) {
+  const std::string Home = UseFreshDataFolder();
+  TConfig Config(Home + "/Kestrill.Ini");
+  TFakeHttpServer Server, Yahoo;
+  setenv("KESTRILL_OPENAI_URL", Server.BaseUrl().c_str(), 1);
+  for (const char* Var :
+       {"KESTRILL_YAHOO_CHART_URL", "KESTRILL_YAHOO_SUMMARY_URL", "KESTRILL_YAHOO_COOKIE_URL"})
+    setenv(Var, Yahoo.BaseUrl().c_str(), 1);
+  Config.Write(keys::OpenAIKey, "key");
+  Config.Write(keys::OllamaURL, Server.BaseUrl() + "/api/chat");
+  Config.Write(keys::Stream, true);
+
+  // Ollama lines whose "error" says nothing: every piece of the reply is kept.
+  std::string Lines;
+  for (const char* Piece : {"안녕", "하세", "요"})
+    Lines += R"({"message":{"role":"assistant","content":")" + std::string(Piece) +
+             R"("},"done":false,"error":false})" "\n";
+  Lines += R"({"message":{"role":"assistant","content":""},"done":true,"error":""})" "\n";
+  Server.SetDefault({200, Lines, "application/x-ndjson"});
+  for (int Mode : {0, 1}) {
+    TShell Shell(Config);
+    Shell.Controls.Provider = 4;
+    Shell.Controls.Mode = Mode;
+    Shell.Send("인사해 줘");
+    Shell.Finish();
+    ASSERT_EQ(Shell.Controller.ChatHistory().size(), 2u) << Mode;
+    EXPECT_EQ(Shell.Controller.ChatHistory()[1].Text, "안녕하세요") << Mode;
+  }
+
+  // Two calls numbered 0 and 2^31: the reply is refused whole and no tool runs.
+  const std::string Call = R"({"choices":[{"index":0,"delta":{"tool_calls":[{"index":)";
+  Server.SetDefault(
+      {200,
+       Sse({Call + R"(0,"id":"c1","function":{"name":"get_yahoo_price","arguments":"{\"ticker\":\"AAPL\"}"}}]}}]})",
+            Call + R"(2147483648,"id":"c2","function":{"name":"get_yahoo_price","arguments":"{}"}}]}}]})",
+            R"({"choices":[{"index":0,"delta":{},"finish_reason":"tool_calls"}]})"}) +
+           "data: [DONE]\n\n",
+       "text/event-stream"});
+  TShell Shell(Config);
+  Shell.Controls.Provider = 1;
+  Shell.Controls.Mode = 1;
+  Shell.Send("애플 주가는?");
+  Shell.Finish();
+  EXPECT_EQ(Yahoo.RequestCount(), 0u);
+  for (const TChatMessage& M : Shell.Controller.ChatHistory()) EXPECT_FALSE(M.HasToolCall);
+  const std::string Shown =
+      EncodeForPage("OpenAI 에러: 스트림의 도구 호출 번호(2147483648)가 0~31 범위를 벗어났습니다.");
+  EXPECT_TRUE(
+      std::any_of(Shell.View.Scripts.begin(), Shell.View.Scripts.end(),
+                  [&](const std::string& S) { return S.find(Shown) != std::string::npos; }));
+  for (const char* Var : {"KESTRILL_OPENAI_URL", "KESTRILL_YAHOO_CHART_URL",
+                          "KESTRILL_YAHOO_SUMMARY_URL", "KESTRILL_YAHOO_COOKIE_URL"})
+    unsetenv(Var);
 }

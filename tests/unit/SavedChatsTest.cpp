@@ -372,8 +372,13 @@ TEST_F(SavedChatsTest, AReopenedAgentChatShowsWhereItsAnswerCameFrom) {
   NewController();
   View.Scripts.clear();
   Open("agent.json", "종가는?");
-  ASSERT_FALSE(View.Scripts.empty());
+  ASSERT_GE(View.Scripts.size(), 2u);
+  // The sources, then the figure check of the answer (71,500원 is the tool's 71500원).
   EXPECT_EQ(View.Scripts.back(),
+            "markFigures(\"" + H[3].MsgID +
+                "\", \"[{\\\"text\\\":\\\"71,500원\\\",\\\"status\\\":\\\"backed\\\",\\\"source\\\":"
+                "\\\"get_krx_price · 종가\\\"}]\", \"수치 확인: 1개 중 1개 일치\");");
+  EXPECT_EQ(View.Scripts[View.Scripts.size() - 2],
             "appendSources(\"" + H[3].MsgID +
                 "\", \"[{\\\"tool\\\":\\\"get_krx_price\\\",\\\"args\\\":\\\"{\\\\\\\"stock_code\\\\\\\":"
                 "\\\\\\\"005930\\\\\\\"}\\\",\\\"result\\\":\\\"[삼성전자] 종가: 71500원\\\",\\\"time\\\":\\\"\\\"}]\");");

@@ -3,7 +3,10 @@
 // however the bytes are cut into pieces; errors and broken streams stay failures.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "agent/ResponseParser.h"
+#include "core/JsonPath.h"
 #include "providers/StreamAssembler.h"
 
 using namespace kestrill;
@@ -98,7 +101,30 @@ std::string Assemble(TAIProvider AProvider, const std::string& AStream, std::siz
   } else {
     for (std::size_t I = 0; I < AStream.size(); I += APiece) A.Feed(AStream.substr(I, APiece));
   }
-  return A.Finish(AStream);
+  return A.Finish();
+}
+
+// The reply as the parser reads it, for AStream fed whole and in pieces of 1 and 5 bytes: the
+// same whatever the cut (the test fails otherwise), so one answer is returned.
+TAIResponse ParsedStream(TAIProvider AProvider, const std::string& AStream) {
+  const TAIResponse Whole = TAIResponseParser::Parse(AProvider, Assemble(AProvider, AStream, 0));
+  for (std::size_t Piece : {1, 5})
+    EXPECT_EQ(TAIResponseParser::Parse(AProvider, Assemble(AProvider, AStream, Piece)), Whole)
+        << "pieces of " << Piece;
+  return Whole;
+}
+
+std::string ClaudeToolStream(const std::string& APartialJson) {
+  return "event: message_start\ndata: "
+         R"({"type":"message_start","message":{"id":"m","role":"assistant","content":[]}})"
+         "\n\nevent: content_block_start\ndata: "
+         R"({"type":"content_block_start","index":0,"content_block":{"type":"tool_use","id":"toolu_1","name":"get_yahoo_price","input":{}}})"
+         "\n\nevent: content_block_delta\ndata: " +
+         TJson{{"type", "content_block_delta"},
+               {"index", 0},
+               {"delta", {{"type", "input_json_delta"}, {"partial_json", APartialJson}}}}
+             .dump() +
+         "\n\nevent: message_stop\ndata: {\"type\":\"message_stop\"}\n\n";
 }
 
 }  // namespace
@@ -170,4 +196,143 @@ TEST(StreamAssembler, ErrorsAndBrokenStreamsStayFailures) {
       EXPECT_EQ(R.ErrorMessage, C.Message) << C.Name;
     }
   }
+}
+
+TEST(StreamAssembler, AnErrorMemberThatSaysNothingLosesNoPiece) {
+  // Ollama lines, each carrying the same "error" member: null-like ones are nothing, real ones
+  // fail the reply with their text, exactly as in the unstreamed body.
+  struct TCase {
+    std::string Error;  // the member's JSON
+    bool Fails;
+    std::string Message;
+  };
+  const TCase Cases[] = {
+      {"null", false, ""},
+      {"false", false, ""},
+      {R"("")", false, ""},
+      {"{}", false, ""},
+      {R"({"message":""})", false, ""},
+      {R"("model 'x' not found")", true, "model 'x' not found"},
+      {R"({"message":"busy","code":1})", true, "busy"},
+      {R"({"code":500})", true, R"({"code":500})"},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Error);
+    std::string Stream;
+    for (const char* Piece : {"안녕", "하세요"})
+      Stream += R"({"message":{"role":"assistant","content":")" + std::string(Piece) +
+                R"("},"done":false,"error":)" + C.Error + "}\n";
+    Stream +=
+        R"({"message":{"role":"assistant","content":""},"done":true,"error":)" + C.Error + "}\n";
+    const TAIResponse Streamed = ParsedStream(aiOllama, Stream);
+    const TAIResponse Unstreamed = TAIResponseParser::Parse(
+        aiOllama, R"({"message":{"role":"assistant","content":"안녕하세요"},"done":true,"error":)" +
+                      C.Error + "}");
+    EXPECT_EQ(Streamed, Unstreamed);
+    EXPECT_EQ(Streamed.IsSuccess, !C.Fails);
+    EXPECT_EQ(Streamed.IsSuccess ? Streamed.TextContent : Streamed.ErrorMessage,
+              C.Fails ? C.Message : "안녕하세요");
+  }
+  // The other services' chunks are read by the same rule.
+  const std::string Chunk = R"({"choices":[{"index":0,"delta":{"content":")";
+  EXPECT_EQ(ParsedStream(aiOpenAI, Sse({Chunk + R"(안녕"}}],"error":false})",
+                                        Chunk + R"(하세요"},"finish_reason":"stop"}],"error":""})"},
+                                       "data: [DONE]\n\n"))
+                .TextContent,
+            "안녕하세요");
+}
+
+TEST(StreamAssembler, AToolInputInPiecesFailsAsTheSameInputUnstreamed) {
+  const std::string Deep = std::string(600, '[');
+  const std::string DeepButWhole = std::string(511, '[') + std::string(511, ']');
+  struct TCase {
+    const char* Name;
+    std::string Input;    // the input's text, as the pieces join up
+    std::string Message;  // "" when the call is read
+  };
+  const TCase Cases[] = {
+      {"whole", R"({"ticker":"AAPL"})", ""},
+      {"cut off", R"({"ticker":"AA)", "유효하지 않은 JSON 양식입니다."},
+      {"something after the value", R"({"ticker":"AAPL"} x)", "유효하지 않은 JSON 양식입니다."},
+      {"nested too deep and cut off", Deep, "응답 JSON의 중첩이 너무 깊어 처리할 수 없습니다."},
+      {"whole, but too deep inside the reply", DeepButWhole,
+       "응답 JSON의 중첩이 너무 깊어 처리할 수 없습니다."},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const std::string Unstreamed =
+        R"({"id":"m","role":"assistant","content":[{"type":"tool_use","id":"toolu_1","name":"get_yahoo_price","input":)" +
+        C.Input + "}]}";
+    const TAIResponse Streamed = ParsedStream(aiClaude, ClaudeToolStream(C.Input));
+    EXPECT_EQ(Streamed, TAIResponseParser::Parse(aiClaude, Unstreamed));
+    if (C.Message.empty()) {
+      ASSERT_EQ(Streamed.ToolCalls.size(), 1u);
+      EXPECT_EQ(Streamed.ToolCalls[0].ArgumentsJSON, R"({"ticker":"AAPL"})");
+    } else {
+      EXPECT_FALSE(Streamed.IsSuccess);
+      EXPECT_EQ(Streamed.ErrorMessage, C.Message);
+      EXPECT_TRUE(Streamed.ToolCalls.empty());
+    }
+  }
+}
+
+TEST(StreamAssembler, ACallIndexOutOfRangeRefusesTheWholeReply) {
+  const std::string Chunk = R"({"choices":[{"index":0,"delta":{"tool_calls":[{"index":)";
+  auto OpenAIStream = [&](const std::string& AIndex) {
+    return Sse(
+        {Chunk + R"(0,"id":"call_1","function":{"name":"get_yahoo_price","arguments":"{}"}}]}}]})",
+         Chunk + AIndex +
+             R"(,"id":"call_2","function":{"name":"get_yahoo_price","arguments":"{}"}}]}}]})",
+         R"({"choices":[{"index":0,"delta":{},"finish_reason":"tool_calls"}]})"},
+        "data: [DONE]\n\n");
+  };
+  const TAIResponse Edge = ParsedStream(aiOpenAI, OpenAIStream("31"));
+  ASSERT_TRUE(Edge.IsSuccess);
+  EXPECT_EQ(Edge.ToolCalls.size(), 2u);
+  for (const char* Index :
+       {"32", "2147483648", "-2147483648", "-1", "1.5", R"("1")", "18446744073709551615"}) {
+    SCOPED_TRACE(Index);
+    const TAIResponse R = ParsedStream(aiOpenAI, OpenAIStream(Index));
+    EXPECT_FALSE(R.IsSuccess);
+    EXPECT_TRUE(R.ToolCalls.empty());
+    EXPECT_EQ(R.ErrorMessage, "OpenAI 에러: 스트림의 도구 호출 번호(" + std::string(Index) +
+                                  ")가 0~31 범위를 벗어났습니다.");
+  }
+  // Claude numbers its blocks the same way.
+  std::string Claude = ClaudeToolStream(R"({"a":1})");
+  Claude.replace(Claude.find(R"("index":0)"), 9, R"("index":2147483648)");
+  const TAIResponse R = ParsedStream(aiClaude, Claude);
+  EXPECT_FALSE(R.IsSuccess);
+  EXPECT_EQ(R.ErrorMessage,
+            "content 데이터를 찾을 수 없습니다. 스트림의 내용 블록 번호(2147483648)가 0~127 범위를 "
+            "벗어났습니다.");
+}
+
+TEST(StreamAssembler, StrayBytesAreReadAsTheUnstreamedBodyReadsThem) {
+  // An invalid byte, and a character missing its last byte, each replaced as in the body.
+  const std::string Stream =
+      Sse({R"({"choices":[{"index":0,"delta":{"content":"삼)" "\xFF" R"(성"}}]})",
+           R"({"choices":[{"index":0,"delta":{"content":"전)" "\xEC\x9E" R"("}}]})",
+           R"({"choices":[{"index":0,"delta":{"content":"자"},"finish_reason":"stop"}]})"},
+          "data: [DONE]\n\n");
+  const TAIResponse R = ParsedStream(aiOpenAI, Stream);
+  ASSERT_TRUE(R.IsSuccess) << R;
+  EXPECT_EQ(R.TextContent, "삼\uFFFD성전\uFFFD\uFFFD자");
+}
+
+TEST(StreamAssembler, TextIsReportedAtMostOncePerIntervalAndWhollyAtTheEnd) {
+  // A day between reports: the first growth is reported, the rest only by Finish.
+  std::vector<std::string> Texts;
+  TStreamAssembler A(
+      aiOpenAI, [&](const std::string& T) { Texts.push_back(T); }, std::chrono::hours(24));
+  std::string Whole;
+  for (int I = 0; I < 1000; ++I) {
+    const std::string Piece(1, static_cast<char>('a' + I % 26));
+    Whole += Piece;
+    A.Feed(Sse({R"({"choices":[{"index":0,"delta":{"content":")" + Piece + R"("}}]})"}));
+  }
+  A.Feed(Sse({R"({"choices":[{"index":0,"delta":{},"finish_reason":"stop"}]})"}));
+  EXPECT_EQ(A.Text(), Whole);
+  A.Finish();
+  EXPECT_EQ(Texts, (std::vector<std::string>{"a", Whole}));
 }
