@@ -37,6 +37,10 @@ std::optional<T> TChatController::AskUi(std::uint64_t AGeneration, std::function
 
 void TChatController::PostBubble(std::uint64_t AGeneration, std::string AText, std::string AMsgId) {
   PostToTurn(AGeneration, [this, Text = std::move(AText), Id = std::move(AMsgId)] {
+    // A tool line belongs to its call: a call the user deleted meanwhile gets none.
+    if (!Id.empty() && std::none_of(FChatHistory.begin(), FChatHistory.end(),
+                                     [&](const TChatMessage& M) { return M.MsgID == Id; }))
+      return;
     AddMessageToWeb(FView, Text, "", false, Id);
   });
 }

@@ -8,6 +8,7 @@
 // whenever no turn runs. Seeded; a failing sequence is shrunk to a short one and printed.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -343,7 +344,11 @@ class TModelRun {
 
 // The shortest prefix that still fails, then single steps dropped while it keeps failing.
 std::vector<TStep> Shrink(std::uint32_t ASeed, std::vector<TStep> ASteps) {
-  auto Fails = [&](const std::vector<TStep>& ATry) { return !TModelRun(ASeed).Run(ATry).empty(); };
+  // Bounded: a failure that depends on timing may not come back, and the report must not wait.
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  auto Fails = [&](const std::vector<TStep>& ATry) {
+    return std::chrono::steady_clock::now() < Deadline && !TModelRun(ASeed).Run(ATry).empty();
+  };
   for (std::size_t Cut = 1; Cut < ASteps.size(); ++Cut) {
     std::vector<TStep> Prefix(ASteps.begin(), ASteps.begin() + static_cast<long>(Cut));
     if (Fails(Prefix)) {
