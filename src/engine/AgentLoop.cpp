@@ -37,9 +37,13 @@ std::optional<T> TChatController::AskUi(std::uint64_t AGeneration, std::function
 
 void TChatController::PostBubble(std::uint64_t AGeneration, std::string AText, std::string AMsgId) {
   PostToTurn(AGeneration, [this, Text = std::move(AText), Id = std::move(AMsgId)] {
-    // A tool line belongs to its call: a call the user deleted meanwhile gets none.
+    // A tool line belongs to its call: a call the user deleted meanwhile gets none, and one the
+    // user gave a text meanwhile is drawn as that text (two elements with one id would make the
+    // page's edit and delete links ambiguous).
     if (!Id.empty() && std::none_of(FChatHistory.begin(), FChatHistory.end(),
-                                     [&](const TChatMessage& M) { return M.MsgID == Id; }))
+                                     [&](const TChatMessage& M) {
+                                       return M.MsgID == Id && M.Text.empty();
+                                     }))
       return;
     AddMessageToWeb(FView, Text, "", false, Id);
   });

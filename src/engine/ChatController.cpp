@@ -1,10 +1,12 @@
 #include "engine/ChatController.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
 #include "core/Clock.h"
 #include "core/FileHelpers.h"
+#include "core/HttpClient.h"
 #include "core/Paths.h"
 #include "core/TextUtil.h"
 #include "providers/PlainCalls.h"
@@ -52,6 +54,15 @@ void TChatController::ChatWebBrowserDidFinishLoad() {
   // A first start has nothing to answer with: the empty chat says where to begin.
   if (FChatHistory.empty() && FirstStartNote(FConfig) != "")
     AddMessageToWeb(FView, FirstStartNote(FConfig), "", false, "");
+}
+
+void ApplyResponseLimits(const TConfig& AConfig) {
+  // In MB; blank, zero or negative keeps the default, and no setting lifts the cap past 4 GB.
+  auto Bytes = [](int AMegabytes) {
+    return AMegabytes > 0 ? std::size_t(std::min(AMegabytes, 4096)) << 20 : std::size_t{0};
+  };
+  SetResponseLimits(Bytes(AConfig.Read(keys::MaxReplyMB, 0)),
+                    Bytes(AConfig.Read(keys::MaxToolBodyMB, 0)));
 }
 
 std::string FirstStartNote(const TConfig& AConfig) {
@@ -103,6 +114,7 @@ void TChatController::btnSendClick() {
   if (!FAttachedFilePath.empty()) ClearAttachment();
   int Deadline = FConfig.Read(keys::RequestTimeout, 300);
   SetProviderDeadline(std::chrono::seconds(Deadline > 0 ? Deadline : 300));
+  ApplyResponseLimits(FConfig);
 
   const int Mode = FControls.ModeIndex();
   if (Mode != 0 && Mode != 1) {

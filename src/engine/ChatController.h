@@ -25,6 +25,9 @@ namespace kestrill {
 
 // The note an empty chat shows while no provider key or Ollama address is set ("" once one is).
 std::string FirstStartNote(const TConfig& AConfig);
+// Caps what one provider reply and one tool reply may bring, from the settings (MaxReplyMB,
+// MaxToolBodyMB); read before every turn so a change applies to the next question.
+void ApplyResponseLimits(const TConfig& AConfig);
 
 class TChatController {
  public:

@@ -7,6 +7,7 @@
 #include "FakeShell.h"
 #include "RecordingView.h"
 #include "TestEnv.h"
+#include "core/HttpClient.h"
 #include "core/JsonPath.h"
 #include "engine/ChatController.h"
 #include "view/PageText.h"
@@ -268,4 +269,37 @@ TEST(FirstStart, AnEmptyChatSaysWhereToEnterAKeyUntilOneIsSet) {
     EXPECT_EQ(FirstStartNote(Fresh), "");
     Fresh.Write(Key, "");
   }
+}
+
+TEST_F(ChatControllerTest, ReplyCapComesFromTheSettingsBeforeEachTurn) {
+  const std::string Big =
+      R"({"choices":[{"message":{"content":")" + std::string(1536 << 10, 'x') + R"("}}]})";
+  // Zero or negative: the default 32 MB; a setting of 1 MB refuses a reply of 1.5 MB; a huge
+  // one is held at 4 GB.
+  const std::pair<int, std::size_t> Cases[] = {{0, std::size_t{32} << 20},
+                                               {-3, std::size_t{32} << 20},
+                                               {1, std::size_t{1} << 20},
+                                               {999999, std::size_t{4096} << 20}};
+  for (const auto& [Setting, Expected] : Cases) {
+    SCOPED_TRACE(Setting);
+    Config.Write(keys::MaxReplyMB, Setting);
+    Controller.NewChat();
+    Controller.ChatWebBrowserDidFinishLoad();
+    Server.Enqueue({200, Big});
+    Send("질문");
+    EXPECT_EQ(ProviderReplyLimit(), Expected);
+    ASSERT_TRUE(Queue.RunNext());
+    const bool Refused = Expected < Big.size();
+    EXPECT_EQ(Controller.ChatHistory().size(), Refused ? 0u : 2u);
+    std::string Shown;
+    for (const std::string& S : View.Scripts) Shown += S;
+    EXPECT_EQ(Shown.find(EncodeForPage("서버 응답이 너무 커서 받기를 중단했습니다")) !=
+                  std::string::npos,
+              Refused);
+  }
+  Config.Write(keys::MaxToolBodyMB, 2);
+  Send("다시");
+  EXPECT_EQ(ToolBodyLimit(), std::size_t{2} << 20);
+  ASSERT_TRUE(Queue.RunNext());
+  SetResponseLimits(0, 0);
 }

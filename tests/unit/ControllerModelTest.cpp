@@ -323,9 +323,15 @@ class TModelRun {
     }
     for (const auto& B : FView.Bubbles)
       if (!B.NotSent && !ToolLines.count(B.Id)) Shown.emplace_back(B.Id, B.Text);
-    if (Shown != Held)
+    if (Shown != Held) {
+      auto List = [](const std::vector<std::pair<std::string, std::string>>& AItems) {
+        std::string Out;
+        for (const auto& [Id, Text] : AItems) Out += "[" + Id.substr(0, 8) + ":" + Text + "]";
+        return Out;
+      };
       return "the page shows " + std::to_string(Shown.size()) + " messages, memory holds " +
-             std::to_string(Held.size());
+             std::to_string(Held.size()) + "\n page   " + List(Shown) + "\n memory " + List(Held);
+    }
     if (!C.TurnRunning() && !FControls.Send) return "no turn runs but the send button is off";
     return "";
   }
