@@ -38,20 +38,30 @@ std::optional<std::string> ProviderReason(const TJson& ADoc) {
 
 // A body that came but is not JSON we can read (a proxy's HTML page, JSON nested too deep):
 // saying nothing came would be wrong, so its start is shown.
-std::string UnreadableText(const std::string& ABody) {
+std::string UnreadableText(const std::string& ABody, const std::string& AStatus) {
   const std::string Trimmed = Trim(ABody);
   std::string Head(Utf16Prefix(Trimmed, 120));
   for (char& C : Head)
     if (static_cast<unsigned char>(C) < 0x20) C = ' ';
-  return "오류: 응답을 읽을 수 없습니다(JSON이 아니거나 너무 깊게 중첩되어 있습니다). 응답 앞부분: " +
-         Head;
+  return "오류: 응답을 읽을 수 없습니다(JSON이 아니거나 너무 깊게 중첩되어 있습니다)" + AStatus +
+         ". 응답 앞부분: " + Head;
 }
 
-TPlainReply Exchange(const TReplyRules& ARules, const std::function<std::string()>& ASend) {
+// " (HTTP 502)" for a status that is not success: the body alone may not say what went wrong.
+std::string StatusNote(long AStatus) {
+  return AStatus >= 200 && AStatus < 300 ? "" : " (HTTP " + std::to_string(AStatus) + ")";
+}
+
+TPlainReply Exchange(const TReplyRules& ARules, const std::function<TChatReply()>& ASend) {
   try {
-    const std::string Body = ASend();
+    const TChatReply Sent = ASend();
+    const std::string& Body = Sent.Body;
+    const std::string Status = StatusNote(Sent.StatusCode);
     auto Doc = ParseJson(Body);
-    if (!Doc) return Failure(Trim(Body).empty() ? kNoResponse : UnreadableText(Body));
+    if (!Doc) {
+      if (!Trim(Body).empty()) return Failure(UnreadableText(Body, Status));
+      return Failure(Status.empty() ? kNoResponse : "오류: 서버가 빈 응답을 보냈습니다" + Status + ".");
+    }
     if (auto Reply = JsonPathText(*Doc, ARules.ReplyPath))
       return {TReplyStatus::Answered, Trim(*Reply)};
     if (ARules.ErrorPrefix) {
@@ -59,7 +69,7 @@ TPlainReply Exchange(const TReplyRules& ARules, const std::function<std::string(
     } else if (auto Reason = ProviderReason(*Doc); Reason && !Reason->empty()) {
       return Failure(ARules.MissingText + (" " + *Reason));
     }
-    return Failure(ARules.MissingText);
+    return Failure(ARules.MissingText + Status);
   } catch (const std::exception& E) {
     return Failure(ARules.TransportFailure(E.what()));
   }
@@ -82,7 +92,7 @@ TPlainReply CallChatCompletions(const TReplyRules& ARules, TService AService,
     Options.TextOnly = AService == TService::DeepSeek;
     std::string Text =
         Body.Serialize(BuildOpenAIPlainRequest(ChatHistory, TargetModel, Options, Body));
-    return PostChatJson(AService == TService::DeepSeek ? aiDeepseek : aiOpenAI,
+    return PostChatRequest(AService == TService::DeepSeek ? aiDeepseek : aiOpenAI,
                         EndpointUrl(AService, "/v1/chat/completions"), Text,
                     {{"Authorization", "Bearer " + APIKey}, {"Content-Type", "application/json"}});
   });
@@ -99,7 +109,7 @@ TPlainReply CallGeminiAPI(const TChatHistory& ChatHistory, const std::string& AP
     std::string Text = Body.Serialize(BuildGeminiPlainRequest(ChatHistory, Body));
     std::string Url = EndpointUrl(
         TService::Gemini, "/v1beta/models/" + TargetModel + ":generateContent?key=" + APIKey);
-    return PostChatJson(aiGemini, Url, Text, {{"Content-Type", "application/json"}});
+    return PostChatRequest(aiGemini, Url, Text, {{"Content-Type", "application/json"}});
   });
 }
 
@@ -120,7 +130,7 @@ TPlainReply CallClaudeAPI(const TChatHistory& ChatHistory, const std::string& AP
   return Exchange(kRules, [&] {
     TRequestBody Body;
     std::string Text = Body.Serialize(BuildClaudePlainRequest(ChatHistory, TargetModel, Body));
-    return PostChatJson(aiClaude, EndpointUrl(TService::Anthropic, "/v1/messages"), Text,
+    return PostChatRequest(aiClaude, EndpointUrl(TService::Anthropic, "/v1/messages"), Text,
                     {{"x-api-key", APIKey},
                      {"anthropic-version", "2023-06-01"},
                      {"Content-Type", "application/json"}});
@@ -136,7 +146,7 @@ TPlainReply CallOllamaAPI(const TChatHistory& ChatHistory, const std::string& Ol
       }};
   return Exchange(kRules, [&] {
     std::string Text = CompactJson(BuildOllamaPlainRequest(ChatHistory, TargetModel));
-    return PostChatJson(aiOllama, OllamaURL, Text, {{"Content-Type", "application/json"}});
+    return PostChatRequest(aiOllama, OllamaURL, Text, {{"Content-Type", "application/json"}});
   });
 }
 

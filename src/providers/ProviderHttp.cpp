@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "core/JsonPath.h"
 #include "core/TextEncoding.h"
 #include "core/TextUtil.h"
 #include "providers/RequestBody.h"
@@ -50,6 +51,14 @@ std::pair<std::string, std::string> StreamingForm(TAIProvider AProvider, const s
   (*Doc)["stream"] = true;
   return {AUrl, Doc->dump(-1, ' ', false, TJson::error_handler_t::replace)};
 }
+TChatReply PostPlain(const std::string& AUrl, const std::string& ABody,
+                     const THttpHeaders& AHeaders) {
+  THttpClient Client;
+  THttpResponse R = Configure(Client).Post(AUrl, ABody, AHeaders);
+  RefuseRedirect(R);
+  // Bodies are read as UTF-8; a stray invalid byte must not make the whole reply unreadable.
+  return {R.StatusCode, SanitizeUtf8(R.Body)};
+}
 }  // namespace
 
 TLiveReplyScope::TLiveReplyScope(std::function<void(const std::string&)> AOnText)
@@ -61,7 +70,22 @@ TLiveReplyScope::~TLiveReplyScope() { GLiveReply = FPrevious; }
 
 std::string PostChatJson(TAIProvider AProvider, const std::string& AUrl, const std::string& ABody,
                          const THttpHeaders& AHeaders) {
-  if (!GLiveReply || !*GLiveReply) return PostJson(AUrl, ABody, AHeaders);
+  TChatReply R = PostChatRequest(AProvider, AUrl, ABody, AHeaders);
+  if (R.StatusCode >= 200 && R.StatusCode < 300) return std::move(R.Body);
+  // The provider's own error object says what went wrong; anything else (a proxy's HTML page,
+  // an empty body) would be read as "not JSON" and the status lost.
+  if (auto Doc = ParseJson(R.Body); Doc && Doc->is_object()) return std::move(R.Body);
+  std::string Head(Utf16Prefix(Trim(R.Body), 120));
+  for (char& C : Head)
+    if (static_cast<unsigned char>(C) < 0x20) C = ' ';
+  const std::string Status = "HTTP " + std::to_string(R.StatusCode);
+  return FailureObject(Head.empty() ? "서버가 빈 응답과 함께 " + Status + " 오류를 보냈습니다."
+                                    : "서버가 " + Status + " 오류를 보냈습니다. 응답 앞부분: " + Head);
+}
+
+TChatReply PostChatRequest(TAIProvider AProvider, const std::string& AUrl, const std::string& ABody,
+                           const THttpHeaders& AHeaders) {
+  if (!GLiveReply || !*GLiveReply) return PostPlain(AUrl, ABody, AHeaders);
   const auto [Url, Body] = StreamingForm(AProvider, AUrl, ABody);
   // The text is valid UTF-8 as it grows and is handed on by reference; the page cannot draw
   // more often than every 50 ms anyway, so the whole text goes out no more often than that.
@@ -74,7 +98,7 @@ std::string PostChatJson(TAIProvider AProvider, const std::string& AUrl, const s
                                     false);
   THttpResponse R = Client.Post(Url, Body, AHeaders);
   RefuseRedirect(R);
-  return SanitizeUtf8(Assembler.Finish());
+  return {R.StatusCode, SanitizeUtf8(Assembler.Finish())};
 }
 
 void SetProviderDeadline(std::chrono::milliseconds ADeadline) { GDeadlineMs = ADeadline.count(); }
@@ -86,11 +110,7 @@ void SetProviderTimeouts(std::chrono::milliseconds AConnect, std::chrono::millis
 
 std::string PostJson(const std::string& AUrl, const std::string& ABody,
                      const THttpHeaders& AHeaders) {
-  THttpClient Client;
-  THttpResponse R = Configure(Client).Post(AUrl, ABody, AHeaders);
-  RefuseRedirect(R);
-  // Bodies are read as UTF-8; a stray invalid byte must not make the whole reply unreadable.
-  return SanitizeUtf8(R.Body);
+  return PostPlain(AUrl, ABody, AHeaders).Body;
 }
 
 std::string FailureObject(const std::string& ADescription) {

@@ -42,9 +42,19 @@ class TLiveReplyScope {
 
 // PostJson for a provider's chat request: streamed in AProvider's form inside a
 // TLiveReplyScope (the body gains "stream": true; Gemini's URL becomes streamGenerateContent
-// with alt=sse), plain otherwise.
+// with alt=sse), plain otherwise. A failure status whose body is not a JSON object comes back
+// as FailureObject naming the status.
 std::string PostChatJson(TAIProvider AProvider, const std::string& AUrl, const std::string& ABody,
                          const THttpHeaders& AHeaders);
+
+// The same, with the HTTP status the reply came with: a failure worded from the body alone (an
+// HTML error page, an empty body) says which status it was.
+struct TChatReply {
+  long StatusCode = 0;
+  std::string Body;
+};
+TChatReply PostChatRequest(TAIProvider AProvider, const std::string& AUrl, const std::string& ABody,
+                           const THttpHeaders& AHeaders);
 
 // {"error": "<description>"}: what the tool-enabled calls return instead of a body when the
 // exchange fails. The description is JSON-escaped, so the text is always valid JSON.

@@ -133,7 +133,8 @@ TEST_F(ChatControllerTest, AFailureIsShownButNeverStoredAsTheModelsWords) {
   const std::pair<TCannedResponse, std::string> Cases[] = {
       {{401, R"({"error":{"message":"Incorrect API key"}})"}, "OpenAI 에러: Incorrect API key"},
       {{502, "<html>Bad Gateway</html>", "text/html"},
-       "오류: 응답을 읽을 수 없습니다(JSON이 아니거나 너무 깊게 중첩되어 있습니다). 응답 앞부분: "
+       "오류: 응답을 읽을 수 없습니다(JSON이 아니거나 너무 깊게 중첩되어 있습니다) (HTTP 502). "
+       "응답 앞부분: "
        "<html>Bad Gateway</html>"},
       {{200, R"({"choices":[]})"}, "오류: 응답을 파싱할 수 없습니다."},
   };

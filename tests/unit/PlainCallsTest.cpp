@@ -116,6 +116,9 @@ TEST(PlainCalls, RequestLineAndHeadersAndEveryOutcome) {
     Server.Enqueue({401, R"({"error":{"message":"bad key"}})"});
     Server.Enqueue({502, "<html><body>Bad Gateway</body></html>", "text/html"});
     Server.Enqueue({200, R"({"unexpected":true})"});
+    Server.Enqueue({500, R"({"unexpected":true})"});
+    Server.Enqueue({503, ""});
+    Server.Enqueue({200, ""});
     EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), Answer("답변"));
     TRecordedRequest R = Server.LastRequest();
     EXPECT_EQ(R.Method, "POST");
@@ -126,11 +129,15 @@ TEST(PlainCalls, RequestLineAndHeadersAndEveryOutcome) {
 
     // Every other outcome is a failure: shown, never taken for the model's words.
     EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), Failure(P.ErrorText));
-    // A body that came but cannot be read says so, with its start (never "nothing came").
+    // A body that came but cannot be read says so, with its status and start (never "nothing
+    // came"); a failure status is named wherever the body does not say what went wrong.
     EXPECT_EQ(CallAt(P, Server.BaseUrl(), H),
-              Failure("오류: 응답을 읽을 수 없습니다(JSON이 아니거나 너무 깊게 중첩되어 있습니다). "
-                      "응답 앞부분: <html><body>Bad Gateway</body></html>"));
+              Failure("오류: 응답을 읽을 수 없습니다(JSON이 아니거나 너무 깊게 중첩되어 있습니다) "
+                      "(HTTP 502). 응답 앞부분: <html><body>Bad Gateway</body></html>"));
     EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), Failure(P.MissingText));
+    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), Failure(P.MissingText + std::string(" (HTTP 500)")));
+    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), Failure("오류: 서버가 빈 응답을 보냈습니다 (HTTP 503)."));
+    EXPECT_EQ(CallAt(P, Server.BaseUrl(), H), Failure("오류: 응답을 받지 못했습니다."));
 
     TPlainReply Refused = CallAt(P, "http://127.0.0.1:" + std::to_string(UnusedLocalPort()), H);
     EXPECT_EQ(Refused.Status, TReplyStatus::Failed);

@@ -211,6 +211,22 @@ TEST_F(ToolCallsTest, FailuresBecomeAnErrorObjectThatIsValidJson) {
   EXPECT_EQ(Server.RequestCount(), 0u);
 }
 
+TEST_F(ToolCallsTest, AFailureStatusWithoutTheProvidersErrorObjectIsNamed) {
+  const std::pair<TCannedResponse, std::string> Cases[] = {
+      {{502, "<html>\n<b>Bad Gateway</b></html>", "text/html"},
+       R"({"error": "서버가 HTTP 502 오류를 보냈습니다. 응답 앞부분: <html> <b>Bad Gateway</b></html>"})"},
+      {{503, ""}, R"({"error": "서버가 빈 응답과 함께 HTTP 503 오류를 보냈습니다."})"},
+      // The provider's own error object is passed on for the reply reader to word.
+      {{401, R"({"error":{"message":"bad key"}})"}, R"({"error":{"message":"bad key"}})"},
+      {{200, "<html>ok</html>", "text/html"}, "<html>ok</html>"},
+  };
+  for (const auto& [Response, Expected] : Cases) {
+    SCOPED_TRACE(Expected);
+    Server.Enqueue(Response);
+    EXPECT_EQ(CallOpenAIToolsAPI(History, "k", "m", Tools), Expected);
+  }
+}
+
 TEST_F(ToolCallsTest, TimeOutBecomesAnErrorObject) {
   SetProviderTimeouts(std::chrono::milliseconds(60000), std::chrono::milliseconds(1000));
   TSilentListener Silent;
