@@ -60,6 +60,14 @@ TAIProvider ProviderFromSelectorIndex(int AIndex);
 // The only place messages get their identifier: a fresh v4 GUID, 36 upper-case characters.
 TChatMessage CreateChatMessage(std::string_view ARole, std::string_view AText);
 
+// What a tool's result tells a model. A tool that returned nothing (the chart tool always does)
+// says so in words: the services refuse a message or tool result with empty content.
+inline constexpr char kChartDrawnText[] = "차트를 그렸습니다.";
+inline constexpr char kEmptyToolResultText[] = "도구가 빈 결과를 돌려주었습니다.";
+std::string ToolResultText(std::string_view AToolName, const std::string& AResult);
+// A message with nothing in it (blank text, no attachment, no tool call): no request carries it.
+bool HasNothingToSend(const TChatMessage& AMessage);
+
 std::ostream& operator<<(std::ostream& AOut, const TChatMessage& AMessage);
 std::ostream& operator<<(std::ostream& AOut, const TChatFile& AFile);
 

@@ -232,7 +232,8 @@ void TChatController::RunAgentLoop(TChatHistory History, std::shared_ptr<TTurn> 
       std::string Result;
       std::string Failure;
       try {
-        Result = ExecuteLocalTool(Call.ToolName, Call.ArgumentsJSON, FConfig, Host);
+        Result = ToolResultText(Call.ToolName,
+                                ExecuteLocalTool(Call.ToolName, Call.ArgumentsJSON, FConfig, Host));
       } catch (const std::exception& E) {
         // The call gets a result all the same, so the conversation stays one the providers
         // accept on the next send.

@@ -65,7 +65,7 @@ TJson ToolResult(const TChatMessage& M, const std::string& AId) {
   TJson Block = TJson::object();
   Block["type"] = "tool_result";
   Block["tool_use_id"] = AId;
-  Block["content"] = M.Text;
+  Block["content"] = ToolResultText(M.ToolName, M.Text);
   TJson E = TJson::object();
   E["role"] = "user";
   E["content"] = TJson::array({std::move(Block)});
@@ -88,9 +88,11 @@ TJson BuildClaudePlainRequest(const TChatHistory& ChatHistory, const std::string
     // After an agent turn the chat holds tool requests with no text and "tool" results: the API
     // takes only "user"/"assistant" and no empty text, so requests stay out and results go as
     // the user's turn, the way the agent request sends them.
-    if (M.HasToolCall && M.Role == kRoleAssistant && M.Text.empty()) continue;
+    if (M.HasToolCall && M.Role == kRoleAssistant && Trim(M.Text).empty()) continue;
+    if (HasNothingToSend(M)) continue;
     std::string Role = M.Role == kRoleTool ? std::string(kRoleUser) : ChatCompletionsRole(M.Role);
-    Messages.push_back(M.ImageBase64.empty() ? Message(Role, M.Text)
+    const std::string Text = M.Role == kRoleTool ? ToolResultText(M.ToolName, M.Text) : M.Text;
+    Messages.push_back(M.ImageBase64.empty() ? Message(Role, Text)
                                              : Message(Role, AttachmentBlocks(M, ABody)));
   }
   TJson Doc = TJson::object();
@@ -118,7 +120,7 @@ TJson BuildClaudeToolsRequest(const TChatHistory& ChatHistory, const std::string
         Messages.push_back(ToolResult(M, Ids.Of(I)));
     } else if (!M.ImageBase64.empty()) {
       Messages.push_back(Message("user", AttachmentBlocks(M, ABody)));
-    } else {
+    } else if (!HasNothingToSend(M)) {
       // The API rejects the role "model": chatbot replies travel as "assistant".
       Messages.push_back(Message(ChatCompletionsRole(M.Role), M.Text));
     }

@@ -87,12 +87,14 @@ TJson BuildGeminiPlainRequest(const TChatHistory& ChatHistory, TRequestBody& ABo
   TJson Contents = TJson::array();
   for (const TChatMessage& M : ChatHistory) {
     TJson Parts = TJson::array();
-    if (!Trim(M.Text).empty()) Parts.push_back({{"text", M.Text}});
+    const std::string Text = M.Role == kRoleTool ? ToolResultText(M.ToolName, M.Text) : M.Text;
+    if (!Trim(Text).empty()) Parts.push_back({{"text", Text}});
     if (!M.ImageBase64.empty()) Parts.push_back(AttachmentPart(M, ABody));
     // After an agent turn the chat holds tool requests (no text) and "assistant"/"tool" roles:
-    // the API takes only "user" and "model" and no empty "parts", so those requests stay out and
-    // the roles are mapped as the agent request maps them.
-    if (Parts.empty() && M.HasToolCall) continue;
+    // the API takes only "user" and "model" and no empty "parts", so those requests (and any
+    // message with nothing in it) stay out and the roles are mapped as the agent request maps
+    // them.
+    if (Parts.empty()) continue;
     TJson E = TJson::object();
     E["role"] = AgentRole(M.Role);
     E["parts"] = std::move(Parts);
@@ -115,6 +117,7 @@ TJson BuildGeminiToolsRequest(const TChatHistory& ChatHistory, const std::string
     if (Sent[I]) continue;
     const TChatMessage& M = ChatHistory[I];
     if (!M.HasToolCall) {
+      if (HasNothingToSend(M)) continue;
       TJson Parts = TJson::array();
       Parts.push_back({{"text", M.Text}});
       if (!M.ImageBase64.empty()) Parts.push_back(AttachmentPart(M, ABody));
@@ -125,7 +128,8 @@ TJson BuildGeminiToolsRequest(const TChatHistory& ChatHistory, const std::string
     } else if (M.Role == kRoleTool) {
       // A result whose call is not in the conversation.
       Contents.push_back(
-          Content("user", TJson::array({FunctionResponse(M.ToolName, M.Text, M.ToolCallId)})));
+          Content("user", TJson::array({FunctionResponse(
+                              M.ToolName, ToolResultText(M.ToolName, M.Text), M.ToolCallId)})));
     } else if (M.Role == kRoleAssistant) {
       TJson Responses = TJson::array();
       auto Respond = [&](std::size_t ACall, bool AWithId) {
@@ -134,7 +138,9 @@ TJson BuildGeminiToolsRequest(const TChatHistory& ChatHistory, const std::string
         auto Result = Pairs.ResultOf(ACall);
         if (Result) Sent[*Result] = true;
         Responses.push_back(FunctionResponse(Call.ToolName,
-                                             Result ? ChatHistory[*Result].Text : kNotRun,
+                                             Result ? ToolResultText(Call.ToolName,
+                                                                     ChatHistory[*Result].Text)
+                                                    : kNotRun,
                                              AWithId ? Call.ToolCallId : ""));
       };
       if (auto Raw = RawCallParts(M)) {

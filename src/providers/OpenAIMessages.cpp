@@ -103,16 +103,17 @@ TJson ChatCompletionsMessages(const TChatHistory& ChatHistory, const TMessageLis
   TJson List = TJson::array();
   for (std::size_t I = 0; I < ChatHistory.size(); ++I) {
     const TChatMessage& M = ChatHistory[I];
+    if (HasNothingToSend(M)) continue;
     TJson E = TJson::object();
     E["role"] = ChatCompletionsRole(M.Role);
     if (M.HasToolCall) {
       if (M.Role == kRoleAssistant) {
-        if (Options.SendReasoning && !M.ReasoningContent.empty())
-          E["reasoning_content"] = M.ReasoningContent;
+        // DeepSeek's thinking models refuse a call without it, even one another provider made.
+        if (Options.SendReasoning) E["reasoning_content"] = M.ReasoningContent;
         E["tool_calls"] = TJson::array({ToolCallElement(M, Ids.Of(I), Options.IsOllama)});
       } else if (M.Role == kRoleTool) {
         E["tool_call_id"] = Ids.Of(I);
-        E["content"] = M.Text;
+        E["content"] = ToolResultText(M.ToolName, M.Text);
       }
     } else if (!M.ImageBase64.empty()) {
       if (Options.IsOllama)
@@ -148,9 +149,13 @@ TJson BuildOpenAIPlainRequest(const TChatHistory& ChatHistory, const std::string
 TJson BuildOllamaPlainRequest(const TChatHistory& ChatHistory, const std::string& AModel) {
   TJson Messages = TJson::array();
   for (const TChatMessage& M : ChatHistory) {
+    // Without tools a call has nothing to say; its result goes as text.
+    const std::string Content =
+        M.Role == kRoleTool ? ToolResultText(M.ToolName, M.Text) : OllamaContent(M);
+    if (Content.find_first_not_of(" \t\r\n") == std::string::npos) continue;
     TJson E = TJson::object();
     E["role"] = ChatCompletionsRole(M.Role);
-    E["content"] = OllamaContent(M);
+    E["content"] = Content;
     Messages.push_back(std::move(E));
   }
   TJson Doc = TJson::object();

@@ -188,7 +188,7 @@ TEST_F(AgentLoopTest, TextAndThreeCallsKeepTheirOrder) {
   const auto& H = Controller->ChatHistory();
   EXPECT_EQ(H[1].Text, "조회하겠습니다.");
   EXPECT_EQ(H[5].Text, "도구 실행 실패 또는 알 수 없는 도구입니다.");  // names are case-sensitive
-  EXPECT_EQ(H[7].Text, "");
+  EXPECT_EQ(H[7].Text, kChartDrawnText);  // a result no service refuses as empty
   // Bubbles: the text first, then one line per call, the chart in between, the answer last.
   std::vector<std::string> Chats;
   for (const auto& S : View.Scripts)
@@ -477,20 +477,25 @@ std::string OpenAISchemaViolations(const std::string& ABody);  // OpenAISchemaTe
 namespace {
 
 // What each provider's API refuses in a request that carries tool turns; "" when none of it.
-std::string ChatCompletionsProblems(const TJson& ABody, bool AOllama) {
+std::string ChatCompletionsProblems(const TJson& ABody, bool AOllama, bool ADeepSeek) {
   std::string Out;
   if (!AOllama) Out += OpenAISchemaViolations(CompactJson(ABody));
   std::string Open;  // the id of the call whose result must come next
   for (const TJson& M : ABody["messages"]) {
     if (AOllama && M.contains("content") && !M["content"].is_string())
       Out += "content that is not a string; ";
+    if (M.contains("content") ? M["content"] == "" || M["content"].empty()
+                              : !M.contains("tool_calls"))
+      Out += "empty content; ";
+    if (ADeepSeek && M.contains("tool_calls") && !M.contains("reasoning_content"))
+      Out += "call without reasoning_content; ";
     if (M.contains("tool_calls")) {
       const TJson& Call = M["tool_calls"][0];
       Open = Call["id"];
       if (Open.empty() || Open.size() > 40) Out += "call id \"" + Open + "\"; ";
       if (AOllama && !Call["function"]["arguments"].is_object()) Out += "arguments not an object; ";
-    } else if (M["role"] == "tool") {
-      if (M["tool_call_id"] != Open) Out += "result without its call; ";
+    } else if (M["role"] == "tool" && ABody.contains("tools")) {  // Ollama's chatbot form has none
+      if (M.value("tool_call_id", "") != Open) Out += "result without its call; ";
       Open.clear();
     }
   }
@@ -510,6 +515,7 @@ std::string ClaudeProblems(const TJson& ABody) {
         if (!std::regex_match(Open, kId)) Out += "tool_use id \"" + Open + "\"; ";
       } else if (B["type"] == "tool_result") {
         if (B["tool_use_id"] != Open) Out += "tool_result without its tool_use; ";
+        if (B["content"] == "") Out += "empty tool_result; ";
         Open.clear();
       }
     }
@@ -525,6 +531,11 @@ std::string GeminiProblems(const TJson& ABody) {
     if (C["role"] != "user" && C["role"] != "model") Out += "role " + C["role"].dump() + "; ";
     if (!C.contains("parts") || C["parts"].empty()) Out += "no parts; ";
     std::vector<std::string> Calls;
+    for (const TJson& P : C.value("parts", TJson::array())) {
+      if (P.contains("text") && P["text"] == "") Out += "empty text part; ";
+      if (P.contains("functionResponse") && P["functionResponse"]["response"]["result"] == "")
+        Out += "empty function response; ";
+    }
     for (const TJson& P : C.value("parts", TJson::array()))
       if (P.contains("functionCall")) {
         if (Calls.empty() && !P.contains("thoughtSignature")) Out += "first call unsigned; ";
@@ -550,10 +561,13 @@ TEST_F(AgentLoopTest, AChatContinuedWithAnotherProviderIsAcceptedByIt) {
        R"({"chart":{"result":[{"meta":{"symbol":"000660.KS","regularMarketPrice":182000}}],"error":null}})"});
   const std::string A1 = R"({"ticker":"005930.KS"})", A2 = R"({"ticker":"000660.KS"})";
   const std::string S1 = CompactJson(TJson(A1)), S2 = CompactJson(TJson(A2));
+  const std::string Chart = R"({"chartTitle":"t","timestamps":"[20240102,20240103]","prices":"[1,2]"})";
+  const std::string SChart = CompactJson(TJson(Chart));
   struct TProvider {
     const char* Name;
     std::string TwoCalls;  // a reply asking for two tools, the way this provider writes it
     std::string Answer;
+    std::string ChartCall;  // a reply asking for a chart (whose tool returns nothing)
   };
   const TProvider Providers[] = {
       {"gemini",
@@ -561,57 +575,79 @@ TEST_F(AgentLoopTest, AChatContinuedWithAnotherProviderIsAcceptedByIt) {
            A1 +
            R"(},"thoughtSignature":"c2ln"},{"functionCall":{"name":"get_yahoo_price","args":)" +
            A2 + "}}]}}]}",
-       R"({"candidates":[{"content":{"parts":[{"text":"답"}]}}]})"},
+       R"({"candidates":[{"content":{"parts":[{"text":"답"}]}}]})",
+       R"({"candidates":[{"content":{"role":"model","parts":[{"functionCall":{"name":"draw_stock_chart","args":)" +
+           Chart + R"(},"thoughtSignature":"c2ln"}]}}]})"},
       {"openai",
        R"({"choices":[{"message":{"content":null,"tool_calls":[{"id":"call_a","type":"function","function":{"name":"get_yahoo_price","arguments":)" +
            S1 +
            R"(}},{"id":"call_b","type":"function","function":{"name":"get_yahoo_price","arguments":)" +
            S2 + "}}]}}]}",
-       R"({"choices":[{"message":{"content":"답"}}]})"},
+       R"({"choices":[{"message":{"content":"답"}}]})",
+       R"({"choices":[{"message":{"content":null,"tool_calls":[{"id":"call_c","type":"function","function":{"name":"draw_stock_chart","arguments":)" +
+           SChart + "}}]}}]}"},
       {"claude",
        R"({"content":[{"type":"text","text":"조회합니다."},{"type":"tool_use","id":"toolu_01A","name":"get_yahoo_price","input":)" +
            A1 + R"(},{"type":"tool_use","id":"toolu_01B","name":"get_yahoo_price","input":)" + A2 +
            "}]}",
-       R"({"content":[{"type":"text","text":"답"}]})"},
+       R"({"content":[{"type":"text","text":"답"}]})",
+       R"({"content":[{"type":"tool_use","id":"toolu_01C","name":"draw_stock_chart","input":)" +
+           Chart + "}]}"},
       {"deepseek",
        R"({"choices":[{"message":{"content":"","reasoning_content":"생각","tool_calls":[{"id":"call_00_a","type":"function","function":{"name":"get_yahoo_price","arguments":)" +
            S1 +
            R"(}},{"id":"call_01_b","type":"function","function":{"name":"get_yahoo_price","arguments":)" +
            S2 + "}}]}}]}",
-       R"({"choices":[{"message":{"content":"답"}}]})"},
+       R"({"choices":[{"message":{"content":"답"}}]})",
+       // a chart call without reasoning: DeepSeek still wants the member on it
+       R"({"choices":[{"message":{"content":"","tool_calls":[{"id":"call_02_c","type":"function","function":{"name":"draw_stock_chart","arguments":)" +
+           SChart + "}}]}}]}"},
       {"ollama",  // a server before 0.12.10: no ids
        R"({"message":{"role":"assistant","content":"","tool_calls":[{"function":{"name":"get_yahoo_price","arguments":)" +
            A1 + R"(}},{"function":{"name":"get_yahoo_price","arguments":)" + A2 + "}}]}}",
-       R"({"message":{"content":"답"}})"},
+       R"({"message":{"content":"답"}})",
+       R"({"message":{"role":"assistant","content":"","tool_calls":[{"function":{"name":"draw_stock_chart","arguments":)" +
+           Chart + "}}]}}"},
   };
+  // Two calls, then a chart (a tool that returns nothing), then the other provider in each mode.
   for (int From = 0; From < 5; ++From) {
     for (int To = 0; To < 5; ++To) {
-      SCOPED_TRACE(std::string(Providers[From].Name) + " -> " + Providers[To].Name);
-      Controller->NewChat();
-      Controls.Send = true;
-      Controls.Provider = From;
-      Provider.Enqueue({200, Providers[From].TwoCalls});
-      Provider.Enqueue({200, Providers[From].Answer});
-      Turn("두 종목 주가?");
-      ASSERT_EQ(Roles().back(), "assistant");
-      Controls.Provider = To;
-      Provider.Enqueue({200, Providers[To].Answer});
-      Turn("다시 비교해 줘");
-      ASSERT_EQ(Roles().back(), "assistant") << View.Scripts.back();
-      const TJson Body = TJson::parse(Provider.LastRequest().Body);
-      std::string Problems;
-      switch (To) {
-        case 0:
-          Problems = GeminiProblems(Body);
-          break;
-        case 2:
-          Problems = ClaudeProblems(Body);
-          break;
-        default:
-          Problems = ChatCompletionsProblems(Body, To == 4);
-          break;
+      for (int Mode : {1, 0}) {
+        SCOPED_TRACE(std::string(Providers[From].Name) + " -> " + Providers[To].Name +
+                     (Mode == 0 ? ", chatbot" : ", agent"));
+        Controller->NewChat();
+        Controls.Send = true;
+        Controls.Mode = 1;
+        Controls.Provider = From;
+        Provider.Enqueue({200, Providers[From].TwoCalls});
+        Provider.Enqueue({200, Providers[From].Answer});
+        Turn("두 종목 주가?");
+        ASSERT_EQ(Roles().back(), "assistant");
+        Provider.Enqueue({200, Providers[From].ChartCall});
+        Provider.Enqueue({200, Providers[From].Answer});
+        Turn("차트로 보여 줘");
+        ASSERT_EQ(Roles().back(), "assistant");
+        Controls.Provider = To;
+        Controls.Mode = Mode;
+        Provider.Enqueue({200, Providers[To].Answer});
+        Turn("다시 비교해 줘");
+        ASSERT_NE(Roles().back(), "user") << View.Scripts.back();
+        const TJson Body = TJson::parse(Provider.LastRequest().Body);
+        std::string Problems;
+        switch (To) {
+          case 0:
+            Problems = GeminiProblems(Body);
+            break;
+          case 2:
+            Problems = ClaudeProblems(Body);
+            break;
+          default:
+            Problems = ChatCompletionsProblems(Body, To == 4, To == 3);
+            break;
+        }
+        EXPECT_EQ(Problems, "") << Body.dump().substr(0, 3000);
       }
-      EXPECT_EQ(Problems, "") << Body.dump().substr(0, 3000);
     }
   }
+  Controls.Mode = 1;
 }

@@ -616,7 +616,7 @@ TEST_F(SavedChatsTest, EditingWhileTheReplyArrivesKeepsTheEditAndTheReply) {
     Dialogs.WhileOpen = nullptr;
     const std::vector<std::string> Want =
         Mode == 0 ? std::vector<std::string>{"고친 질문", "답변"}
-                  : std::vector<std::string>{"고친 질문", "", "", "", "", "답변"};
+                  : std::vector<std::string>{"고친 질문", "", kChartDrawnText, "", kChartDrawnText, "답변"};
     EXPECT_EQ(Texts(), Want);
     EXPECT_EQ(TextsOnDisk(Controller->ChatFileName()), Want);
     EXPECT_EQ(Controller->ChatFileState(), cfsOpen);
@@ -629,7 +629,7 @@ TEST_F(SavedChatsTest, AReopenedAgentChatKeepsItsToolsAndChartThroughEverySave) 
   Turn("차트 보여 줘");
   const std::string Chat = Controller->ChatFileName();
   const std::vector<std::string> Saved = TextsOnDisk(Chat);
-  ASSERT_EQ(Saved, (std::vector<std::string>{"차트 보여 줘", "", "", "답변"}));
+  ASSERT_EQ(Saved, (std::vector<std::string>{"차트 보여 줘", "", kChartDrawnText, "답변"}));
 
   // Reopened: the page draws the chart again where the call was, and the tool line is not a
   // bubble; the conversation holds all four messages.
@@ -646,13 +646,13 @@ TEST_F(SavedChatsTest, AReopenedAgentChatKeepsItsToolsAndChartThroughEverySave) 
   Controls.Mode = 0;
   Turn("고마워");
   EXPECT_EQ(TextsOnDisk(Chat),
-            (std::vector<std::string>{"차트 보여 줘", "", "", "답변", "고마워", "답변"}));
+            (std::vector<std::string>{"차트 보여 줘", "", kChartDrawnText, "답변", "고마워", "답변"}));
   View.Scripts.clear();
   Dialogs.NextAnswer = true;
   Controller->ChatWebBrowserShouldStartLoadWithRequest("chatui://delete/" +
                                                        Controller->ChatHistory().back().MsgID);
   EXPECT_EQ(TextsOnDisk(Chat),
-            (std::vector<std::string>{"차트 보여 줘", "", "", "답변", "고마워"}));
+            (std::vector<std::string>{"차트 보여 줘", "", kChartDrawnText, "답변", "고마워"}));
   EXPECT_EQ(Count(View.Scripts, "appendChart("), 1u);
   EXPECT_EQ(Count(View.Scripts, "appendChat("), 3u);
 }
@@ -674,7 +674,7 @@ TEST_F(SavedChatsTest, DeletingDuringAnAgentTurnRedrawsWhatAReopenedChatShows) {
   EXPECT_EQ(View.Scripts.back(), "showLoading();");  // the turn goes on
   while (Controller->TurnRunning()) ASSERT_TRUE(Queue.RunNext());
   EXPECT_EQ(TextsOnDisk(Controller->ChatFileName()),
-            (std::vector<std::string>{"먼저", "차트", "", "", "답변"}));
+            (std::vector<std::string>{"먼저", "차트", "", kChartDrawnText, "답변"}));
 }
 
 TEST_F(SavedChatsTest, ClosingGivesTheTurnItsSecondAndSavesWhatItMade) {
@@ -697,7 +697,7 @@ TEST_F(SavedChatsTest, ClosingGivesTheTurnItsSecondAndSavesWhatItMade) {
     std::vector<std::string> Tail = TextsOnDisk(File("a.json"));
     Tail.erase(Tail.begin(), Tail.end() - (Mode == 0 ? 2 : 3));
     EXPECT_EQ(Tail, (Mode == 0 ? std::vector<std::string>{"닫기 전 질문", "답변"}
-                               : std::vector<std::string>{"닫기 전 차트", "", ""}));
+                               : std::vector<std::string>{"닫기 전 차트", "", kChartDrawnText}));
   }
 }
 

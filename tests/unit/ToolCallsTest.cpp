@@ -20,7 +20,8 @@ namespace {
 const char* kOpenAITools =
     R"([{"type":"function","function":{"name":"get_yahoo_price","description":"야후 파이낸스 현재가","parameters":{"type":"object","properties":{"ticker":{"type":"string","description":"티커"},"days":{"type":"integer","description":"기간"}},"required":["ticker"]}}}])";
 
-// The agent-run conversation in the chat-completions dialects; $REASONING and $ARGS vary.
+// The agent-run conversation in the chat-completions dialects; with reasoning (DeepSeek) every
+// call carries it, empty for the one made without any.
 std::string ChatCompletionsTemplate(bool AOllama, bool AReasoning) {
   std::string T = R"({"model":"m",)";
   if (AOllama) T += R"("stream":false,)";
@@ -43,7 +44,9 @@ std::string ChatCompletionsTemplate(bool AOllama, bool AReasoning) {
   T +=
       AOllama
           ? R"({"role":"assistant","tool_calls":[{"id":"$ID2","type":"function","function":{"name":"get_financials"}}]},)"
-          : R"({"role":"assistant","tool_calls":[{"id":"$ID2","type":"function","function":{"name":"get_financials","arguments":"not json"}}]},)";
+          : std::string(R"({"role":"assistant",)") +
+                (AReasoning ? R"("reasoning_content":"",)" : "") +
+                R"("tool_calls":[{"id":"$ID2","type":"function","function":{"name":"get_financials","arguments":"not json"}}]},)";
   T += R"({"role":"tool","tool_call_id":"$ID2","content":"재무 정보"}],"tools":)";
   T += kOpenAITools;
   T += R"(,"tool_choice":"auto")";
