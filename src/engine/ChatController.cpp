@@ -173,6 +173,9 @@ std::unique_ptr<TLiveReplyScope> TChatController::LiveReplyScope(
           FView.ShowLiveReply(AText);
           if (FTurn) FTurn->LiveText = AText;  // what a stop keeps
         });
+      },
+      [this, Gen = ATurn->Generation()](const std::string& ANotice) {
+        PostToTurn(Gen, [this, ANotice] { AddMessageToWeb(FView, ANotice, "", false, ""); });
       });
 }
 
@@ -285,7 +288,9 @@ void TChatController::StopCommand() {
 }
 
 bool TChatController::AttachFile(const std::string& APath) {
-  if (std::string Problem = AttachmentProblem(APath); !Problem.empty()) {
+  // Checked against the provider chosen now; the send checks again against the largest any takes.
+  const TAIProvider Provider = ProviderFromSelectorIndex(FControls.ProviderIndex());
+  if (std::string Problem = AttachmentProblem(APath, Provider); !Problem.empty()) {
     FDialogs.AlaramMessage(Problem);
     return false;
   }

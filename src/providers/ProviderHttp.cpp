@@ -1,6 +1,9 @@
 #include "providers/ProviderHttp.h"
 
 #include <atomic>
+#include <cctype>
+#include <mutex>
+#include <set>
 
 #include "core/JsonPath.h"
 #include "core/TextEncoding.h"
@@ -15,6 +18,10 @@ std::atomic<std::chrono::milliseconds::rep> GConnectMs{60000};
 std::atomic<std::chrono::milliseconds::rep> GResponseMs{300000};
 std::atomic<std::chrono::milliseconds::rep> GDeadlineMs{300000};
 thread_local const std::function<void(const std::string&)>* GLiveReply = nullptr;
+thread_local const std::function<void(const std::string&)>* GLiveNotice = nullptr;
+// Models a service refused to stream in this run ("provider model").
+std::mutex GUnstreamedMutex;
+std::set<std::string> GUnstreamed;
 constexpr std::chrono::milliseconds kLiveReplyEvery{50};
 
 THttpClient& Configure(THttpClient& AClient) {
@@ -51,6 +58,33 @@ std::pair<std::string, std::string> StreamingForm(TAIProvider AProvider, const s
   (*Doc)["stream"] = true;
   return {AUrl, Doc->dump(-1, ' ', false, TJson::error_handler_t::replace)};
 }
+// The model a request names: Gemini's in its URL, the others' in the body.
+std::string ModelOf(TAIProvider AProvider, const std::string& AUrl, const std::string& ABody) {
+  if (AProvider == aiGemini) {
+    const auto Start = AUrl.find("/models/");
+    if (Start == std::string::npos) return {};
+    const auto End = AUrl.find(':', Start + 8);
+    return AUrl.substr(Start + 8, End == std::string::npos ? End : End - Start - 8);
+  }
+  auto Doc = ParseJson(ABody);
+  return Doc && Doc->is_object() ? JsonPathTextOr(*Doc, "model", "") : std::string();
+}
+
+// A refusal of the streamed form itself ("Your organization must be verified to stream this
+// model", "streaming is not supported"): a client error whose reason speaks of streaming. Keys,
+// quotas and everything else are answered the same either way and are not retried.
+bool RefusesStreaming(const TChatReply& AReply) {
+  if (AReply.StatusCode < 400 || AReply.StatusCode >= 500 || AReply.StatusCode == 401 ||
+      AReply.StatusCode == 429)
+    return false;
+  auto Doc = ParseJson(AReply.Body);
+  if (!Doc || !Doc->is_object()) return false;
+  std::string Reason = JsonPathTextOr(*Doc, "error.message", "");
+  if (Reason.empty()) Reason = JsonPathTextOr(*Doc, "error", "");
+  for (char& C : Reason) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+  return Reason.find("stream") != std::string::npos;
+}
+
 TChatReply PostPlain(const std::string& AUrl, const std::string& ABody,
                      const THttpHeaders& AHeaders) {
   THttpClient Client;
@@ -61,12 +95,30 @@ TChatReply PostPlain(const std::string& AUrl, const std::string& ABody,
 }
 }  // namespace
 
-TLiveReplyScope::TLiveReplyScope(std::function<void(const std::string&)> AOnText)
-    : FOnText(std::move(AOnText)), FPrevious(GLiveReply) {
+TLiveReplyScope::TLiveReplyScope(std::function<void(const std::string&)> AOnText,
+                                 std::function<void(const std::string&)> AOnNotice)
+    : FOnText(std::move(AOnText)),
+      FOnNotice(std::move(AOnNotice)),
+      FPrevious(GLiveReply),
+      FPreviousNotice(GLiveNotice) {
   GLiveReply = &FOnText;
+  GLiveNotice = &FOnNotice;
 }
 
-TLiveReplyScope::~TLiveReplyScope() { GLiveReply = FPrevious; }
+TLiveReplyScope::~TLiveReplyScope() {
+  GLiveReply = FPrevious;
+  GLiveNotice = FPreviousNotice;
+}
+
+std::string UnstreamedModelNotice(const std::string& AModel) {
+  return "💡 이 모델(" + AModel +
+         ")은 서비스가 실시간 표시를 허용하지 않아, 답변이 완성된 뒤 한 번에 표시됩니다.";
+}
+
+void ForgetUnstreamedModels() {
+  std::lock_guard Lock(GUnstreamedMutex);
+  GUnstreamed.clear();
+}
 
 std::string PostChatJson(TAIProvider AProvider, const std::string& AUrl, const std::string& ABody,
                          const THttpHeaders& AHeaders) {
@@ -83,9 +135,31 @@ std::string PostChatJson(TAIProvider AProvider, const std::string& AUrl, const s
                                     : "서버가 " + Status + " 오류를 보냈습니다. 응답 앞부분: " + Head);
 }
 
+static TChatReply PostStreamed(TAIProvider AProvider, const std::string& AUrl,
+                               const std::string& ABody, const THttpHeaders& AHeaders);
+
 TChatReply PostChatRequest(TAIProvider AProvider, const std::string& AUrl, const std::string& ABody,
                            const THttpHeaders& AHeaders) {
   if (!GLiveReply || !*GLiveReply) return PostPlain(AUrl, ABody, AHeaders);
+  const std::string Model = ModelOf(AProvider, AUrl, ABody);
+  const std::string Key = std::to_string(AProvider) + " " + Model;
+  {
+    std::lock_guard Lock(GUnstreamedMutex);
+    if (GUnstreamed.count(Key)) return PostPlain(AUrl, ABody, AHeaders);
+  }
+  TChatReply Streamed = PostStreamed(AProvider, AUrl, ABody, AHeaders);
+  if (!RefusesStreaming(Streamed)) return Streamed;
+  bool First = false;
+  {
+    std::lock_guard Lock(GUnstreamedMutex);
+    First = GUnstreamed.insert(Key).second;
+  }
+  if (First && GLiveNotice && *GLiveNotice) (*GLiveNotice)(UnstreamedModelNotice(Model));
+  return PostPlain(AUrl, ABody, AHeaders);
+}
+
+static TChatReply PostStreamed(TAIProvider AProvider, const std::string& AUrl,
+                               const std::string& ABody, const THttpHeaders& AHeaders) {
   const auto [Url, Body] = StreamingForm(AProvider, AUrl, ABody);
   // The text is valid UTF-8 as it grows and is handed on by reference; the page cannot draw
   // more often than every 50 ms anyway, so the whole text goes out no more often than that.

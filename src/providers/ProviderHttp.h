@@ -28,16 +28,22 @@ std::string PostJson(const std::string& AUrl, const std::string& ABody,
 // to AOnText as it grows (on this thread, at most every 50 ms); they still return the body the
 // unstreamed request would have returned. Without a scope every request is sent exactly as
 // before.
+//
+// A model the service refuses to stream for (an unverified organisation, a model without
+// streaming) is asked again without it at once, and unstreamed for the rest of the run; the
+// first time, AOnNotice gets a line saying so.
 class TLiveReplyScope {
  public:
-  explicit TLiveReplyScope(std::function<void(const std::string& ATextSoFar)> AOnText);
+  explicit TLiveReplyScope(std::function<void(const std::string& ATextSoFar)> AOnText,
+                           std::function<void(const std::string& ANotice)> AOnNotice = {});
   ~TLiveReplyScope();
   TLiveReplyScope(const TLiveReplyScope&) = delete;
   TLiveReplyScope& operator=(const TLiveReplyScope&) = delete;
 
  private:
-  std::function<void(const std::string&)> FOnText;
+  std::function<void(const std::string&)> FOnText, FOnNotice;
   const std::function<void(const std::string&)>* FPrevious;
+  const std::function<void(const std::string&)>* FPreviousNotice;
 };
 
 // PostJson for a provider's chat request: streamed in AProvider's form inside a
@@ -46,6 +52,11 @@ class TLiveReplyScope {
 // as FailureObject naming the status.
 std::string PostChatJson(TAIProvider AProvider, const std::string& AUrl, const std::string& ABody,
                          const THttpHeaders& AHeaders);
+
+// The line a live reply shows once per run for a model answered without streaming.
+std::string UnstreamedModelNotice(const std::string& AModel);
+// Forgets which models were refused streaming (tests start each case afresh).
+void ForgetUnstreamedModels();
 
 // The same, with the HTTP status the reply came with: a failure worded from the body alone (an
 // HTML error page, an empty body) says which status it was.

@@ -12,6 +12,7 @@
 #include "ScriptedServer.h"
 #include "TestEnv.h"
 #include "engine/ChatController.h"
+#include "providers/ProviderHttp.h"
 #include "view/PageText.h"
 
 using namespace kestrill;
@@ -256,4 +257,58 @@ TEST(LiveReply, HostileStreamsEndAsTheSameRepliesUnstreamed) {
   for (const char* Var : {"KESTRILL_OPENAI_URL", "KESTRILL_YAHOO_CHART_URL",
                           "KESTRILL_YAHOO_SUMMARY_URL", "KESTRILL_YAHOO_COOKIE_URL"})
     unsetenv(Var);
+}
+
+TEST(LiveReply, AModelRefusedStreamingIsAskedAgainWithoutItAndSaidOnce) {
+  const std::string Home = UseFreshDataFolder();
+  TConfig Config(Home + "/Kestrill.Ini");
+  TFakeHttpServer Server;
+  setenv("KESTRILL_OPENAI_URL", Server.BaseUrl().c_str(), 1);
+  Config.Write(keys::OpenAIKey, "key");
+  Config.Write(keys::Stream, true);
+  const TCannedResponse Refused{
+      400,
+      R"({"error":{"message":"Your organization must be verified to stream this model. Please go to: https://platform.example/settings","type":"invalid_request_error","param":"stream","code":"unsupported_value"}})"};
+  const TCannedResponse Plain{200, R"({"choices":[{"message":{"content":"답"}}]})"};
+  Config.Write(keys::OpenAIModel, std::string("o3-pro"));
+  const std::string Notice = UnstreamedModelNotice("o3-pro");
+  for (int Mode : {0, 1}) {
+    SCOPED_TRACE(Mode);
+    ForgetUnstreamedModels();
+    TShell Shell(Config);
+    Shell.Controls.Provider = 1;
+    Shell.Controls.Mode = Mode;
+    // The first question: refused streamed, answered unstreamed, said once.
+    Server.Enqueue(Refused);
+    Server.Enqueue(Plain);
+    const std::size_t Before = Server.RequestCount();
+    Shell.Send("질문");
+    Shell.Finish();
+    ASSERT_EQ(Server.RequestCount(), Before + 2);
+    EXPECT_EQ(Server.LastRequest().Body.find("\"stream\""), std::string::npos);
+    ASSERT_EQ(Shell.Controller.ChatHistory().size(), 2u);
+    EXPECT_EQ(Shell.Controller.ChatHistory()[1].Text, "답");
+    const std::string NoticeScript = "appendChat(false, \"\", \"" + EncodeForPage(Notice) + "\");";
+    EXPECT_EQ(std::count(Shell.View.Scripts.begin(), Shell.View.Scripts.end(), NoticeScript), 1);
+    // The next goes unstreamed at once, without saying it again.
+    Server.Enqueue(Plain);
+    Shell.Send("또");
+    Shell.Finish();
+    EXPECT_EQ(Server.RequestCount(), Before + 3);
+    EXPECT_EQ(Server.LastRequest().Body.find("\"stream\""), std::string::npos);
+    EXPECT_EQ(std::count(Shell.View.Scripts.begin(), Shell.View.Scripts.end(), NoticeScript), 1);
+  }
+  // Any other refusal is the answer, streamed or not: not sent twice.
+  ForgetUnstreamedModels();
+  TShell Shell(Config);
+  Shell.Controls.Provider = 1;
+  Shell.Controls.Mode = 0;
+  Server.Enqueue({400, R"({"error":{"message":"Invalid model"}})"});
+  const std::size_t Before = Server.RequestCount();
+  Shell.Send("질문");
+  Shell.Finish();
+  EXPECT_EQ(Server.RequestCount(), Before + 1);
+  EXPECT_NE(Server.LastRequest().Body.find("\"stream\":true"), std::string::npos);
+  ForgetUnstreamedModels();
+  unsetenv("KESTRILL_OPENAI_URL");
 }
