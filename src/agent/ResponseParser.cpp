@@ -19,8 +19,11 @@ const TJson& RequireObject(const TJson& AValue, const char* AWhat) {
 
 std::string RequireText(const TJson& AObject, std::string_view APath) {
   auto V = JsonPathText(AObject, APath);
-  if (!V) throw EAIResponseError("응답에 필수 항목 '" + std::string(APath) + "'이(가) 없습니다.");
-  return *V;
+  if (V) return *V;
+  // Present but a list or an object: saying it is missing would send the user looking for it.
+  if (FindJsonPath(AObject, APath))
+    throw EAIResponseError("응답의 '" + std::string(APath) + "' 항목 형식이 맞지 않습니다.");
+  throw EAIResponseError("응답에 필수 항목 '" + std::string(APath) + "'이(가) 없습니다.");
 }
 
 const TJson& RequireMember(const TJson& AObject, std::string_view APath) {
@@ -67,6 +70,11 @@ std::string WithProviderReason(std::string AText, const TJson& ARoot) {
 
 void ParseGemini(const TJson& Root, TAIResponse& R) {
   const TJson* Parts = FindJsonPath(Root, "candidates[0].content.parts");
+  if ((!Parts || !Parts->is_array()) && GeminiBlockText(Root)) {
+    R.IsSuccess = false;
+    R.ErrorMessage = *GeminiBlockText(Root);
+    return;
+  }
   if (!Parts || !Parts->is_array()) {
     R.IsSuccess = false;
     R.ErrorMessage = WithProviderReason("content.parts 데이터를 찾을 수 없습니다.", Root);
@@ -158,6 +166,15 @@ void ParseOllama(const TJson& Root, TAIResponse& R) {
 }
 
 }  // namespace
+
+std::optional<std::string> GeminiBlockText(const TJson& AReply) {
+  const TJson* Reason = FindJsonPath(AReply, "promptFeedback.blockReason");
+  if (!Reason || Reason->is_null()) return std::nullopt;
+  std::string Why = Reason->is_string() ? Reason->get<std::string>() : Compact(*Reason);
+  if (auto More = JsonPathText(AReply, "promptFeedback.blockReasonMessage"); More && !More->empty())
+    Why += ", " + *More;
+  return "Gemini가 이 질문을 차단했습니다 (차단 사유: " + Why + ").";
+}
 
 TAIResponse TAIResponseParser::Parse(TAIProvider AProvider, std::string_view ARawJSON) {
   TAIResponse R;

@@ -5,12 +5,14 @@
 #include <cstddef>
 
 #include <iosfwd>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/ChatTypes.h"
+#include "core/JsonPath.h"
 
 namespace kestrill {
 
@@ -42,6 +44,10 @@ struct TAIResponse {
 
 // A reply that lacks a member the tool-call protocol requires (e.g. a tool call without a
 // name). Nothing partial is returned.
+// "Gemini가 이 질문을 차단했습니다 (차단 사유: SAFETY)." for a reply that says the question was
+// blocked (promptFeedback.blockReason), nullopt otherwise.
+std::optional<std::string> GeminiBlockText(const TJson& AReply);
+
 class EAIResponseError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

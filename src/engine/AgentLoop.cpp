@@ -190,7 +190,7 @@ void TChatController::RunAgentLoop(TChatHistory History, std::shared_ptr<TTurn> 
     try {
       Response = TAIResponseParser::Parse(Provider, Raw);
     } catch (const std::exception& E) {
-      Fail(std::string("응답을 처리할 수 없습니다: ") + E.what());
+      Fail(std::string("모델의 응답을 읽을 수 없습니다: ") + E.what());
       return;
     }
     if (!Response.IsSuccess) {

@@ -7,6 +7,7 @@
 #include "core/Endpoints.h"
 #include "core/TextEncoding.h"
 #include "core/TextUtil.h"
+#include "agent/ResponseParser.h"
 #include "providers/ClaudeRequest.h"
 #include "providers/GeminiRequest.h"
 #include "providers/OpenAIMessages.h"
@@ -64,6 +65,7 @@ TPlainReply Exchange(const TReplyRules& ARules, const std::function<TChatReply()
     }
     if (auto Reply = JsonPathText(*Doc, ARules.ReplyPath))
       return {TReplyStatus::Answered, Trim(*Reply)};
+    if (auto Blocked = GeminiBlockText(*Doc)) return Failure("오류: " + *Blocked);
     if (ARules.ErrorPrefix) {
       if (auto Err = JsonPathText(*Doc, "error.message")) return Failure(ARules.ErrorPrefix + *Err);
     } else if (auto Reason = ProviderReason(*Doc); Reason && !Reason->empty()) {

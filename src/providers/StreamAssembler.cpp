@@ -119,6 +119,16 @@ struct TStreamAssembler::TState {
     if (!Refusal) Refusal = std::move(AWhy);
   }
 
+  // A text member at APath: absent or null says nothing; a number, list or object where a text
+  // belongs makes the reply unreadable (never a piece silently dropped or turned into digits).
+  std::optional<std::string> TextAt(const TJson& AObject, std::string_view APath) {
+    const TJson* V = FindJsonPath(AObject, APath);
+    if (!V || V->is_null()) return std::nullopt;
+    if (V->is_string()) return V->get<std::string>();
+    Refuse("응답을 읽을 수 없습니다: 스트림의 '" + std::string(APath) + "' 항목이 문자열이 아닙니다.");
+    return std::nullopt;
+  }
+
   void Line(std::string_view ALine) {
     if (!ALine.empty() && ALine.back() == '\r') ALine.remove_suffix(1);
     if (Provider == aiOllama) {
@@ -189,8 +199,8 @@ struct TStreamAssembler::TState {
     }
     const TJson* Delta = FindJsonPath(*Choice, "delta");
     if (!Delta || !Delta->is_object()) return;
-    if (auto T = JsonPathText(*Delta, "reasoning_content")) Reasoning += *T;
-    if (auto T = JsonPathText(*Delta, "content")) AddText(*T);
+    if (auto T = TextAt(*Delta, "reasoning_content")) Reasoning += *T;
+    if (auto T = TextAt(*Delta, "content")) AddText(*T);
     auto Calls = Delta->find("tool_calls");
     if (Calls == Delta->end() || !Calls->is_array()) return;
     for (const TJson& Piece : *Calls) {
@@ -208,9 +218,9 @@ struct TStreamAssembler::TState {
         Index = *Valid;
       }
       TCall& Call = ToolCalls[Index];
-      if (auto Id = JsonPathText(Piece, "id")) Call.Id += *Id;
-      if (auto Name = JsonPathText(Piece, "function.name")) Call.Name += *Name;
-      if (auto Args = JsonPathText(Piece, "function.arguments")) Call.Arguments += *Args;
+      if (auto Id = TextAt(Piece, "id")) Call.Id += *Id;
+      if (auto Name = TextAt(Piece, "function.name")) Call.Name += *Name;
+      if (auto Args = TextAt(Piece, "function.arguments")) Call.Arguments += *Args;
     }
   }
 
@@ -244,15 +254,15 @@ struct TStreamAssembler::TState {
       };
       const std::string Kind = JsonPathTextOr(*Delta, "type", "");
       if (Kind == "text_delta") {
-        const std::string Piece = JsonPathTextOr(*Delta, "text", "");
+        const std::string Piece = TextAt(*Delta, "text").value_or("");
         Append(Block.Text, Piece);
         AddText(Piece);
       } else if (Kind == "input_json_delta") {
-        PartialJson[Index] += JsonPathTextOr(*Delta, "partial_json", "");
+        PartialJson[Index] += TextAt(*Delta, "partial_json").value_or("");
       } else if (Kind == "thinking_delta") {
-        Append(Block.Thinking, JsonPathTextOr(*Delta, "thinking", ""));
+        Append(Block.Thinking, TextAt(*Delta, "thinking").value_or(""));
       } else if (Kind == "signature_delta") {
-        Append(Block.Signature, JsonPathTextOr(*Delta, "signature", ""));
+        Append(Block.Signature, TextAt(*Delta, "signature").value_or(""));
       }
     } else if (Type == "message_delta") {
       if (const TJson* Delta = FindJsonPath(AEvent, "delta"); Delta && Delta->is_object())
@@ -273,6 +283,8 @@ struct TStreamAssembler::TState {
     // The last chunk is kept whole (its finish reason and usage go into the body): moved, as a
     // copy of every chunk would cost more than reading it.
     LastResponse = std::move(AChunk);
+    // A blocked question ends the stream with the reason and no candidate.
+    if (GeminiBlockText(LastResponse)) Complete = true;
     const TJson* Candidate = FindJsonPath(LastResponse, "candidates[0]");
     if (!Candidate || !Candidate->is_object()) return;
     if (auto R = Candidate->find("finishReason"); R != Candidate->end() && !R->is_null())
@@ -283,6 +295,7 @@ struct TStreamAssembler::TState {
       if (!Part.is_object()) continue;
       auto Text = Part.find("text");
       const bool IsText = Text != Part.end() && Text->is_string();
+      if (Text != Part.end() && !IsText) TextAt(Part, "text");  // refuses a text of another type
       const bool Thought = BoolOr(Part, "thought", false);
       // Pieces of one text arrive as parts of their own: they become one part again.
       if (IsText && TextOpen && BoolOr(Parts.back(), "thought", false) == Thought) {
@@ -306,7 +319,7 @@ struct TStreamAssembler::TState {
     if (BoolOr(LastLine, "done", false)) Complete = true;
     const TJson* Msg = FindJsonPath(LastLine, "message");
     if (!Msg || !Msg->is_object()) return;
-    if (auto T = JsonPathText(*Msg, "content")) AddText(*T);
+    if (auto T = TextAt(*Msg, "content")) AddText(*T);
     if (auto Calls = Msg->find("tool_calls"); Calls != Msg->end() && Calls->is_array())
       for (const TJson& C : *Calls) OllamaCalls.push_back(C);
   }
@@ -340,6 +353,8 @@ struct TStreamAssembler::TState {
         return ClaudeAssembled();
       case aiGemini: {
         CloseText();
+        // Read as the unstreamed body is read: the block and its reason, not an empty reply.
+        if (Parts.empty() && GeminiBlockText(LastResponse)) return Dump(LastResponse);
         TJson Out = LastResponse.is_object() ? LastResponse : TJson::object();
         TJson Candidate = Out.contains("candidates") && Out["candidates"].is_array() &&
                                   !Out["candidates"].empty() && Out["candidates"][0].is_object()
@@ -429,17 +444,27 @@ TStreamAssembler::~TStreamAssembler() = default;
 
 void TStreamAssembler::Feed(std::string_view APiece) {
   TState& S = *FState;
+  // A CR that ended the last piece may be half of a CR LF: it waits, unscanned, for this one.
+  const bool CrWaits = S.Scanned < S.Buffer.size();
   S.Buffer.append(APiece);
-  if (APiece.find('\n') == std::string_view::npos) {  // most pieces of a long line
-    S.Scanned = S.Buffer.size();
+  if (!CrWaits && APiece.find_first_of("\r\n") == std::string_view::npos) {
+    S.Scanned = S.Buffer.size();  // most pieces of a long line
     return;
   }
   const std::size_t Before = S.Text.size();
-  for (std::size_t End; (End = S.Buffer.find('\n', S.Scanned)) != std::string::npos;) {
+  // Lines end with LF, CR LF or a lone CR, as server-sent events allow.
+  bool Waiting = false;
+  for (std::size_t End; (End = S.Buffer.find_first_of("\r\n", S.Scanned)) != std::string::npos;) {
+    if (S.Buffer[End] == '\r' && End + 1 == S.Buffer.size()) {
+      S.Scanned = End;
+      Waiting = true;
+      break;
+    }
     S.Line(std::string_view(S.Buffer).substr(S.LineStart, End - S.LineStart));
-    S.LineStart = S.Scanned = End + 1;
+    const bool CrLf = S.Buffer[End] == '\r' && S.Buffer[End + 1] == '\n';
+    S.LineStart = S.Scanned = End + (CrLf ? 2 : 1);
   }
-  S.Scanned = S.Buffer.size();
+  if (!Waiting) S.Scanned = S.Buffer.size();
   if (S.Events > 0 && S.LineStart > 0) {
     // A stream: the lines read are not needed again and only the unfinished one moves. The
     // first time, the body kept so far goes, with the room it took.

@@ -215,7 +215,7 @@ TEST_F(AgentLoopTest, EveryEndingGivesTheButtonBackAndSaysWhy) {
        "OpenAI 에러: Incorrect API key provided", false},
       {"parser error mid-turn", 1,
        R"({"choices":[{"message":{"tool_calls":[{"function":{"name":"x","arguments":"{}"}}]}}]})",
-       "응답을 처리할 수 없습니다: 응답에 필수 항목 'id'이(가) 없습니다.", false},
+       "모델의 응답을 읽을 수 없습니다: 응답에 필수 항목 'id'이(가) 없습니다.", false},
       {"no text, no calls", 1, R"({"choices":[{"message":{"content":"  "}}]})", "", true},
       {"no provider selected", 7, "", "응답값이 비어있습니다.", false},
   };

@@ -159,6 +159,20 @@ TEST(PlainCalls, RequestLineAndHeadersAndEveryOutcome) {
                     "pulling it first"));
 }
 
+TEST(PlainCalls, ABlockedQuestionSaysSoWithItsReason) {
+  TFakeHttpServer Server;
+  Server.Enqueue({200, R"({"promptFeedback":{"blockReason":"PROHIBITED_CONTENT"}})"});
+  Server.Enqueue(
+      {200, R"({"promptFeedback":{"blockReason":"OTHER","blockReasonMessage":"정책 위반"}})"});
+  setenv("KESTRILL_GEMINI_URL", Server.BaseUrl().c_str(), 1);
+  const TChatHistory H{CreateChatMessage("user", "x")};
+  EXPECT_EQ(CallGeminiAPI(H, "k", "m"),
+            Failure("오류: Gemini가 이 질문을 차단했습니다 (차단 사유: PROHIBITED_CONTENT)."));
+  EXPECT_EQ(CallGeminiAPI(H, "k", "m"),
+            Failure("오류: Gemini가 이 질문을 차단했습니다 (차단 사유: OTHER, 정책 위반)."));
+  unsetenv("KESTRILL_GEMINI_URL");
+}
+
 TEST(PlainCalls, TimeOutIsATransportFailure) {
   SetProviderTimeouts(std::chrono::milliseconds(60000), std::chrono::milliseconds(1000));
   TSilentListener Silent;

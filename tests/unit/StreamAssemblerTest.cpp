@@ -47,6 +47,11 @@ std::vector<TStreamCase> Cases() {
            "data: " + Chunk + R"({"content":"답"},"finish_reason":"stop"}]})" + "\r\n\r\n" +
            "data: [DONE]\r\n\r\n",
        R"({"choices":[{"message":{"content":"답","reasoning_content":"생각 중"}}]})", "답"},
+      {"OpenAI: lone CR line ends, a comment, an event's data over two lines", aiOpenAI,
+       ": keep-alive\rdata: " + Chunk + R"({"content":"삼성"},)" + "\rdata: " +
+           R"("finish_reason":null}]})" + "\r\rdata: " + Chunk +
+           R"({"content":"전자"},"finish_reason":"stop"}]})" + "\r\rdata: [DONE]\r\r",
+       R"({"choices":[{"message":{"content":"삼성전자"},"finish_reason":"stop"}]})", "삼성전자"},
       {"Claude: text, then a tool call whose input comes in pieces", aiClaude,
        "event: message_start\ndata: "
        R"({"type":"message_start","message":{"id":"msg_1","type":"message","role":"assistant","model":"claude","content":[],"stop_reason":null}})"
@@ -185,7 +190,34 @@ TEST(StreamAssembler, ErrorsAndBrokenStreamsStayFailures) {
       {"Gemini cut before its finish reason", aiGemini,
        Sse({R"({"candidates":[{"content":{"parts":[{"text":"반"}]}}]})"}),
        "content.parts 데이터를 찾을 수 없습니다. " + Cut},
+      {"Gemini question blocked", aiGemini,
+       Sse({R"({"promptFeedback":{"blockReason":"SAFETY","safetyRatings":[]},"usageMetadata":{"promptTokenCount":8}})"}),
+       "Gemini가 이 질문을 차단했습니다 (차단 사유: SAFETY)."},
       {"Ollama error line", aiOllama, "{\"error\":\"model 'x' not found\"}\n", "model 'x' not found"},
+      // A member of the wrong type: the reply cannot be read (never a piece lost or turned
+      // into digits).
+      {"OpenAI content that is a list", aiOpenAI,
+       Sse({R"({"choices":[{"index":0,"delta":{"content":["반"]}}]})",
+            R"({"choices":[{"index":0,"delta":{},"finish_reason":"stop"}]})"}),
+       "OpenAI 에러: 응답을 읽을 수 없습니다: 스트림의 'content' 항목이 문자열이 아닙니다."},
+      {"OpenAI call arguments that are an object", aiOpenAI,
+       Sse({R"({"choices":[{"index":0,"delta":{"tool_calls":[{"index":0,"id":"c","function":{"name":"f","arguments":{"a":1}}}]}}]})",
+            R"({"choices":[{"index":0,"delta":{},"finish_reason":"tool_calls"}]})"}),
+       "OpenAI 에러: 응답을 읽을 수 없습니다: 스트림의 'function.arguments' 항목이 문자열이 "
+       "아닙니다."},
+      {"Claude text that is a number", aiClaude,
+       "event: content_block_delta\ndata: "
+       R"({"type":"content_block_delta","index":0,"delta":{"type":"text_delta","text":5}})"
+       "\n\nevent: message_stop\ndata: {\"type\":\"message_stop\"}\n\n",
+       "content 데이터를 찾을 수 없습니다. 응답을 읽을 수 없습니다: 스트림의 'text' 항목이 "
+       "문자열이 아닙니다."},
+      {"Gemini text that is an object", aiGemini,
+       Sse({R"({"candidates":[{"content":{"parts":[{"text":{}}]},"finishReason":"STOP"}]})"}),
+       "content.parts 데이터를 찾을 수 없습니다. 응답을 읽을 수 없습니다: 스트림의 'text' 항목이 "
+       "문자열이 아닙니다."},
+      {"Ollama content that is a number", aiOllama,
+       "{\"message\":{\"role\":\"assistant\",\"content\":7},\"done\":true}\n",
+       "응답을 읽을 수 없습니다: 스트림의 'content' 항목이 문자열이 아닙니다."},
       {"Ollama cut before done", aiOllama,
        "{\"message\":{\"role\":\"assistant\",\"content\":\"반\"},\"done\":false}\n", Cut},
   };
@@ -290,13 +322,13 @@ TEST(StreamAssembler, ACallIndexOutOfRangeRefusesTheWholeReply) {
   ASSERT_TRUE(Edge.IsSuccess);
   EXPECT_EQ(Edge.ToolCalls.size(), 2u);
   for (const char* Index :
-       {"32", "2147483648", "-2147483648", "-1", "1.5", R"("1")", "18446744073709551615"}) {
+       {"32", "2147483648", "-2147483648", "-1", "1.5", R"("1")", "18446744073709551615", "1e30"}) {
     SCOPED_TRACE(Index);
     const TAIResponse R = ParsedStream(aiOpenAI, OpenAIStream(Index));
     EXPECT_FALSE(R.IsSuccess);
     EXPECT_TRUE(R.ToolCalls.empty());
-    EXPECT_EQ(R.ErrorMessage, "OpenAI 에러: 스트림의 도구 호출 번호(" + std::string(Index) +
-                                  ")가 0~31 범위를 벗어났습니다.");
+    EXPECT_EQ(R.ErrorMessage, "OpenAI 에러: 스트림의 도구 호출 번호(" +
+                                  TJson::parse(Index).dump() + ")가 0~31 범위를 벗어났습니다.");
   }
   // Claude numbers its blocks the same way.
   std::string Claude = ClaudeToolStream(R"({"a":1})");
