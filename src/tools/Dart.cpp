@@ -45,8 +45,9 @@ std::string FinancialInfo(const std::string& APIKey, const std::string& ACorpCod
                           "&corp_code=" + QueryValue(ACorpCode) +
                           "&bsns_year=" + QueryValue(AYear) +
                           "&reprt_code=" + QueryValue(AReprtCode);
-  auto Doc = ParseJson(ToolGet(Url));
-  if (!Doc) return "";
+  const TToolReply Reply = ToolFetch(Url);
+  auto Doc = ParseJson(Reply.Body);
+  if (!Doc) return UnreadableReplyText("DART", Reply);
   if (!Doc->is_object()) throw std::runtime_error("DART 응답이 JSON 객체가 아닙니다.");
   const std::string Status = Member(*Doc, "status");
   if (Status != "000") return ApiError(Member(*Doc, "message"), Status);
@@ -78,14 +79,15 @@ std::string Disclosures(const std::string& APIKey, const std::string& ACorpCode,
                                    {"end_de", AEndDate},
                                    {"pblntf_ty", AType}})
     if (!Value.empty()) Url += std::string("&") + Key + "=" + QueryValue(Value);
-  auto Doc = ParseJson(ToolGet(Url));
-  if (!Doc) return "";
+  const TToolReply Reply = ToolFetch(Url);
+  auto Doc = ParseJson(Reply.Body);
+  if (!Doc) return UnreadableReplyText("DART", Reply);
   if (!Doc->is_object()) throw std::runtime_error("DART 응답이 JSON 객체가 아닙니다.");
   const std::string Status = Member(*Doc, "status");
   if (Status == "013") return "해당 기간에 조회된 공시 데이터가 없습니다.";
   if (Status != "000") return ApiError(Member(*Doc, "message"), Status);
   auto List = Doc->find("list");
-  if (List == Doc->end() || !List->is_array()) return "";
+  if (List == Doc->end() || !List->is_array()) return "공시 목록(list)이 응답에 없습니다.";
 
   const std::string Keyword = ToLowerAscii(AKeyword);
   const std::string Viewer = EndpointUrl(TService::DartViewer, "/dsaf001/main.do?rcpNo=");

@@ -89,7 +89,8 @@ TEST_F(DartTest, FinancialInfoAnswers) {
        "DART API 오류: 조회된 데이타가 없습니다. (코드: 013)"},
       {"no list", {200, R"({"status":"000","message":"정상"})"}, "재무 데이터(list)가 존재하지 않습니다."},
       {"list not an array", {200, R"({"status":"000","list":{}})"}, "재무 데이터(list)가 존재하지 않습니다."},
-      {"not JSON", {502, "<html>bad gateway</html>", "text/html"}, ""},
+      {"not JSON", {502, "<html>bad gateway</html>", "text/html"},
+       "DART 응답을 해석할 수 없습니다 (HTTP 502, text/html)."},
   };
   for (const THttpCase& C : Cases) {
     Server.Enqueue(C.Answer);
@@ -139,8 +140,11 @@ TEST_F(DartTest, DisclosureSearchAnswers) {
        "해당 기간에 조회된 공시 데이터가 없습니다."},
       {"other status", "", {200, R"({"status":"010","message":"등록되지 않은 키입니다."})"},
        "DART API 오류: 등록되지 않은 키입니다. (코드: 010)"},
-      {"no list", "", {200, R"({"status":"000"})"}, ""},
-      {"not JSON", "", {200, "오류", "text/plain"}, ""},
+      {"no list", "", {200, R"({"status":"000"})"}, "공시 목록(list)이 응답에 없습니다."},
+      {"not JSON", "", {200, "오류", "text/plain"},
+       "DART 응답을 해석할 수 없습니다 (HTTP 200, text/plain)."},
+      {"a maintenance page", "", {503, "<html>점검 중</html>", "text/html; charset=utf-8"},
+       "DART 응답을 해석할 수 없습니다 (HTTP 503, text/html)."},
   };
   for (const TSearch& C : Cases) {
     Server.Enqueue(C.Answer);
