@@ -73,8 +73,10 @@ void Store(const TAutoValue& AValue, VARIANT& AOut) {
     AOut.vt = VT_R8;
     AOut.dblVal = *D;
   } else if (auto* C = std::get_if<char16_t>(&AValue)) {
-    AOut.vt = VT_UI2;  // a character value: its 16-bit code
-    AOut.uiVal = *C;
+    // A character value goes as its code in a VT_I4, the form the broker's own samples pass
+    // (its objects coerce that to the character they expect).
+    AOut.vt = VT_I4;
+    AOut.lVal = static_cast<LONG>(*C);
   } else if (auto* S = std::get_if<std::string>(&AValue)) {
     std::wstring W = ToWide(*S);
     AOut.vt = VT_BSTR;
@@ -153,7 +155,11 @@ class TComObject final : public IAutomationObject {
       SysFreeString(Exception.bstrSource);
       SysFreeString(Exception.bstrDescription);
       SysFreeString(Exception.bstrHelpFile);
-      Fail(AMember, Why.empty() ? Describe(Exception.scode) : Why);
+      // A server may fill in neither: scode 0 would read "The operation completed successfully".
+      if (Why.empty())
+        Why = Exception.scode != 0 ? Describe(Exception.scode)
+                                   : "알 수 없는 COM 오류 (wCode " + std::to_string(Exception.wCode) + ")";
+      Fail(AMember, Why);
     }
     if (FAILED(Result)) Fail(AMember, Describe(Result));
     return Load(Out.V);
