@@ -57,7 +57,7 @@ void BM_ConfigWriteInteger(benchmark::State& State) {
 BENCHMARK(BM_ConfigWriteInteger)->Unit(benchmark::kMicrosecond);
 
 void BM_ImageToBase64(benchmark::State& State) {
-  std::string Path = BenchFolder() + "/attachment.bin";
+  std::string Path = BenchFolder() + "/attachment.png";
   WriteFileAtomic(Path, std::string(static_cast<std::size_t>(State.range(0)), '\x5A'));
   for (auto _ : State) benchmark::DoNotOptimize(ImageToBase64(Path));
   State.SetBytesProcessed(State.iterations() * State.range(0));

@@ -141,22 +141,25 @@ void TfrmMain::sbAttachClick() {
 }
 
 void TfrmMain::AttachFile(const QString& APath) {
+  // A file that would reach the model as garbage, is too large for the provider or is no file at
+  // all is refused first, with the reason: a pipe named .png would block the decoder below.
+  const std::string Before = FController->AttachedFilePath();
+  if (!FController->AttachFile(APath.toStdString())) return;
   QImage Image;
   const bool IsImage = IsImageExtension(APath) && CanDecode(APath);
   if (IsImage) {
-    // Decoded before anything changes: a picture that cannot be shown is not attached either,
-    // so nothing goes out that the preview does not show.
+    // A picture that cannot be shown is not attached either, so nothing goes out that the
+    // preview does not show; the attachment before it stays.
     QImageReader Reader(APath);
     Reader.setAutoTransform(true);
     Image = Reader.read();
     if (Image.isNull()) {
+      FController->SetAttachedFilePath(Before);
       AlaramMessage(U("이미지를 열 수 없습니다: ").toStdString() +
                     QFileInfo(APath).fileName().toStdString());
       return;
     }
   }
-  // A file that would reach the model as garbage is refused here, with the reason.
-  if (!FController->AttachFile(APath.toStdString())) return;
   if (IsImage)
     LayoutPreview->ShowImage(Image, APath);
   else

@@ -202,7 +202,8 @@ int main(int argc, char** argv) {
   if (!AttachFile.empty() && !IsFile(AttachFile))
     return UsageError(NotAFileText("첨부할", AttachFile));
   if (!AttachFile.empty())
-    if (std::string Problem = AttachmentProblem(AttachFile); !Problem.empty())
+    if (std::string Problem = AttachmentProblem(AttachFile, ProviderFromSelectorIndex(Provider));
+        !Problem.empty())
       return UsageError(ForTerminal(Problem));
   if (Provider < 0 || Provider >= static_cast<int>(kProviders.size())) Provider = 0;
   if (Mode < 0 || Mode > 1) Mode = 1;

@@ -19,6 +19,9 @@ namespace {
 
 // The Windows settings API returns at most 2047 characters; readers keep that limit.
 constexpr std::size_t kMaxStringChars = 2047;
+// A settings file holds keys, models and a few numbers: some kilobytes. Anything far larger is
+// not ours, and each read of a setting reads the whole file.
+constexpr std::uint64_t kMaxSettingsBytes = std::uint64_t{4} << 20;
 
 // Writes read, change and replace the whole file; two at once would lose one of them.
 std::mutex& WriteMutex() {
@@ -28,7 +31,7 @@ std::mutex& WriteMutex() {
 
 std::optional<std::string> Lookup(const std::string& AFile, std::string_view ASection,
                                   std::string_view AKey) {
-  auto Bytes = ReadFileBytes(AFile);
+  auto Bytes = ReadFileBytes(AFile, kMaxSettingsBytes);
   if (!Bytes) return std::nullopt;
   return TIniDocument::Parse(*Bytes).Get(ASection, AKey);
 }
@@ -46,9 +49,22 @@ std::string SettingsProblem(const std::string& ASettingsFile) {
   if (!fs::exists(File, Ec)) return "";
   if (fs::is_directory(File, Ec))
     return "설정 파일 자리에 폴더가 있어 설정을 읽을 수 없습니다: " + ASettingsFile;
-  if (!ReadFileBytes(ASettingsFile))
-    return "설정 파일을 읽을 수 없습니다: " + ASettingsFile + " (" + std::strerror(errno) + ")";
-  return "";
+  const TFileBytes Read = ReadFileUpTo(ASettingsFile, kMaxSettingsBytes);
+  switch (Read.Status) {
+    case TReadStatus::Ok:
+    case TReadStatus::Missing:  // gone since we looked: a first start
+      return "";
+    case TReadStatus::NotAFile:
+      return "설정 파일이 일반 파일이 아니어서(파이프나 장치 등) 설정을 읽을 수 없습니다: " +
+             ASettingsFile;
+    case TReadStatus::TooLarge:
+      return "설정 파일이 너무 커서(" + std::to_string((Read.Size + (1 << 20) - 1) >> 20) +
+             " MB, 최대 " + std::to_string(kMaxSettingsBytes >> 20) +
+             " MB) 설정을 읽을 수 없습니다: " + ASettingsFile;
+    case TReadStatus::Unreadable:
+      break;
+  }
+  return "설정 파일을 읽을 수 없습니다: " + ASettingsFile + " (" + std::strerror(Read.Error) + ")";
 }
 
 std::string SettingsFilePath() {
@@ -129,8 +145,12 @@ double TConfig::ReadFloat(std::string_view ASection, std::string_view AKey, doub
 void TConfig::WriteString(std::string_view ASection, std::string_view AKey,
                           std::string_view AValue) {
   std::lock_guard Lock(WriteMutex());
-  auto Bytes = ReadFileBytes(FFileName);
-  TIniDocument Doc = TIniDocument::Parse(Bytes ? *Bytes : std::string());
+  const TFileBytes Read = ReadFileUpTo(FFileName, kMaxSettingsBytes);
+  // Only a file we could read is rewritten: starting over from nothing would lose every other
+  // setting, and a FIFO or device in its place must not be replaced.
+  if (Read.Status != TReadStatus::Ok && Read.Status != TReadStatus::Missing)
+    throw EIniFileException("Unable to write to " + FFileName);
+  TIniDocument Doc = TIniDocument::Parse(Read.Bytes);
   Doc.Set(ASection, AKey, AValue);
   try {
     // Owner-only: the file holds API keys.

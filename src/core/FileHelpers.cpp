@@ -1,13 +1,101 @@
 #include "core/FileHelpers.h"
 
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include "core/FileIO.h"
 #include "core/TextEncoding.h"
 #include "core/TextUtil.h"
 
 namespace kestrill {
+namespace {
+
+constexpr std::uint64_t kMB = std::uint64_t{1} << 20;
+
+// What each provider takes inline, per attached file, counted in the file's own bytes. Where the
+// published limit counts the Base64 text in the request (Gemini's 20 MB request, Claude's 5 MB
+// image and 32 MB request), the file may be three quarters of it. DeepSeek and Ollama get text
+// only (a picture becomes a note, a PDF its text); their bounds just keep what we read in
+// proportion. Text files go as text everywhere.
+struct TProviderLimits {
+  TAIProvider Provider;
+  const char* Name;
+  std::uint64_t Image, Pdf, Text;
+};
+constexpr TProviderLimits kProviderLimits[] = {
+    {aiGemini, "Gemini", 15 * kMB, 15 * kMB, kMaxTextFileBytes},
+    {aiOpenAI, "ChatGPT", 20 * kMB, 32 * kMB, kMaxTextFileBytes},
+    {aiClaude, "Claude", 5 * kMB / 4 * 3, 24 * kMB, kMaxTextFileBytes},
+    {aiDeepseek, "DeepSeek", 20 * kMB, 32 * kMB, kMaxTextFileBytes},
+    {aiOllama, "Ollama", 20 * kMB, 32 * kMB, kMaxTextFileBytes},
+};
+
+constexpr std::uint64_t LargestLimit() {
+  std::uint64_t Max = 0;
+  for (const TProviderLimits& L : kProviderLimits) Max = std::max({Max, L.Image, L.Pdf, L.Text});
+  return Max;
+}
+static_assert(LargestLimit() == kMaxAttachmentBytes, "the read cap is the largest provider limit");
+
+enum class TSendAs { Image, Pdf, Text };
+
+TSendAs SendAsOf(std::string_view AMime) {
+  if (AMime.starts_with("image/")) return TSendAs::Image;
+  if (AMime == "application/pdf") return TSendAs::Pdf;
+  return TSendAs::Text;
+}
+
+std::uint64_t LimitOf(const TProviderLimits& L, TSendAs AKind) {
+  return AKind == TSendAs::Image ? L.Image : AKind == TSendAs::Pdf ? L.Pdf : L.Text;
+}
+
+// "3.75 MB", "2048 MB": two decimals at most; sizes round up so a file just over a limit never
+// reads as equal to it.
+std::string MegabytesText(std::uint64_t ABytes, bool ARoundUp) {
+  const std::uint64_t Hundredths = (ABytes * 100 + (ARoundUp ? kMB - 1 : 0)) / kMB;
+  std::string Out = std::to_string(Hundredths / 100);
+  if (const std::uint64_t Frac = Hundredths % 100; Frac != 0)
+    Out += Frac % 10 == 0 ? "." + std::to_string(Frac / 10)
+                          : (Frac < 10 ? ".0" : ".") + std::to_string(Frac);
+  return Out + " MB";
+}
+
+std::string SizeText(std::uint64_t ABytes) { return MegabytesText(ABytes, true); }
+std::string LimitText(std::uint64_t ABytes) { return MegabytesText(ABytes, false); }
+
+// The bound for APath's kind of file: AProvider's, or without one the largest any provider has.
+struct TAttachmentLimit {
+  const char* Provider = nullptr;
+  TSendAs Kind = TSendAs::Text;
+  std::uint64_t Bytes = 0;
+};
+
+TAttachmentLimit AttachmentLimitOf(const std::string& APath, std::optional<TAIProvider> AProvider) {
+  TAttachmentLimit Out;
+  Out.Kind = SendAsOf(GetMimeType(std::filesystem::path(APath).extension().string()));
+  for (const TProviderLimits& L : kProviderLimits) {
+    if (AProvider && L.Provider == *AProvider) {
+      Out.Provider = L.Name;
+      Out.Bytes = LimitOf(L, Out.Kind);
+      return Out;
+    }
+    Out.Bytes = std::max(Out.Bytes, LimitOf(L, Out.Kind));
+  }
+  return Out;
+}
+
+std::string TooLargeText(const std::string& APath, std::uint64_t ASize,
+                         const TAttachmentLimit& ALimit) {
+  const char* What = ALimit.Kind == TSendAs::Image ? "이미지는"
+                     : ALimit.Kind == TSendAs::Pdf ? "PDF는"
+                                                   : "텍스트 파일은";
+  return "첨부 파일이 너무 큽니다: " + std::filesystem::path(APath).filename().string() + " (" +
+         SizeText(ASize) + ")\r\n" +
+         (ALimit.Provider ? std::string(ALimit.Provider) + "에 " : std::string()) +
+         "보낼 수 있는 " + What + " " + LimitText(ALimit.Bytes) + "까지입니다.";
+}
+
+}  // namespace
 
 std::string GetMimeType(std::string_view AExt) {
   std::string Ext = ToLowerAscii(AExt);
@@ -20,16 +108,21 @@ std::string GetMimeType(std::string_view AExt) {
   return "application/octet-stream";
 }
 
-std::string ImageToBase64(const std::string& AFileName) {
-  std::error_code Ec;
-  if (!std::filesystem::is_regular_file(AFileName, Ec)) return {};
-  auto Size = std::filesystem::file_size(AFileName, Ec);
-  // Checked before reading so a huge file is refused instead of exhausting memory.
-  if (!Ec && Size > kMaxAttachmentBytes)
-    throw EFileReadError("첨부 파일이 너무 큽니다 (2GB 미만만 가능): " + AFileName);
-  auto Bytes = ReadFileBytes(AFileName);
-  if (!Bytes) throw EFileReadError("파일을 읽을 수 없습니다: " + AFileName);
-  return Base64Encode(*Bytes);
+std::string ImageToBase64(const std::string& AFileName, std::optional<TAIProvider> AProvider) {
+  const TAttachmentLimit Limit = AttachmentLimitOf(AFileName, AProvider);
+  TFileBytes File = ReadFileUpTo(AFileName, Limit.Bytes);
+  switch (File.Status) {
+    case TReadStatus::Ok:
+      return Base64Encode(File.Bytes);
+    case TReadStatus::Missing:
+    case TReadStatus::NotAFile:
+      return {};
+    case TReadStatus::TooLarge:
+      throw EFileReadError(TooLargeText(AFileName, File.Size, Limit));
+    case TReadStatus::Unreadable:
+      break;
+  }
+  throw EFileReadError("파일을 읽을 수 없습니다: " + AFileName);
 }
 
 std::string DecodeTextAutoEncoding(std::string_view B) {
@@ -39,10 +132,21 @@ std::string DecodeTextAutoEncoding(std::string_view B) {
   return DecodeUtf8OrLegacy(B);
 }
 
-std::string ReadAllTextAutoEncoding(const std::string& APath) {
-  auto Bytes = ReadFileBytes(APath);
-  if (!Bytes) throw EFileReadError("파일을 읽을 수 없습니다: " + APath);
-  return DecodeTextAutoEncoding(*Bytes);
+std::string ReadAllTextAutoEncoding(const std::string& APath, std::uint64_t ALimit) {
+  TFileBytes File = ReadFileUpTo(APath, ALimit);
+  switch (File.Status) {
+    case TReadStatus::Ok:
+      return DecodeTextAutoEncoding(File.Bytes);
+    case TReadStatus::NotAFile:
+      throw EFileReadError("일반 파일이 아니어서 읽을 수 없습니다: " + APath);
+    case TReadStatus::TooLarge:
+      throw EFileReadError("파일이 너무 큽니다 (" + SizeText(File.Size) + ", 최대 " +
+                           LimitText(ALimit) + "): " + APath);
+    case TReadStatus::Missing:
+    case TReadStatus::Unreadable:
+      break;
+  }
+  throw EFileReadError("파일을 읽을 수 없습니다: " + APath);
 }
 
 std::string Base64ToBytes(std::string_view ABase64) {
@@ -97,18 +201,21 @@ bool LooksLikeText(std::string_view AHead) {
 
 }  // namespace
 
-std::string AttachmentProblem(const std::string& APath) {
-  const std::filesystem::path Path(APath);
-  const std::string Mime = GetMimeType(Path.extension().string());
-  if (Mime != "application/octet-stream") return {};
-  std::ifstream In(Path, std::ios::binary);
-  if (!In) return {};
-  std::string Head(8192, '\0');
-  In.read(Head.data(), static_cast<std::streamsize>(Head.size()));
-  Head.resize(static_cast<std::size_t>(In.gcount()));
-  if (LooksLikeText(Head)) return {};
-  return "이 파일은 첨부할 수 없습니다: " + Path.filename().string() +
-         "\r\n이미지(JPG, PNG, WEBP), PDF, 텍스트 파일(TXT, CSV, MD 등)만 보낼 수 있습니다.";
+std::string AttachmentProblem(const std::string& APath, std::optional<TAIProvider> AProvider) {
+  const std::string Name = std::filesystem::path(APath).filename().string();
+  const TFileBytes Head = ReadFileHead(APath, 8192);
+  if (Head.Status == TReadStatus::NotAFile)
+    return "이 파일은 첨부할 수 없습니다: " + Name +
+           "\r\n일반 파일이 아닙니다 (폴더, 파이프, 장치 등).";
+  if (Head.Status != TReadStatus::Ok) return {};
+  if (GetMimeType(std::filesystem::path(APath).extension().string()) ==
+          "application/octet-stream" &&
+      !LooksLikeText(Head.Bytes))
+    return "이 파일은 첨부할 수 없습니다: " + Name +
+           "\r\n이미지(JPG, PNG, WEBP), PDF, 텍스트 파일(TXT, CSV, MD 등)만 보낼 수 있습니다.";
+
+  const TAttachmentLimit Limit = AttachmentLimitOf(APath, AProvider);
+  return Head.Size > Limit.Bytes ? TooLargeText(APath, Head.Size, Limit) : std::string();
 }
 
 }  // namespace kestrill

@@ -16,8 +16,37 @@ class EFileWriteError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The file's bytes, or nullopt when it does not exist or cannot be read.
-std::optional<std::string> ReadFileBytes(const std::string& APath);
+// What a read refuses to hold unless its caller knows better: a long chat is tens of MB.
+inline constexpr std::uint64_t kDefaultReadLimit = std::uint64_t{256} << 20;
+
+enum class TReadStatus {
+  Ok,
+  Missing,     // no such file (or a link to nothing)
+  NotAFile,    // a folder, a FIFO, a socket, a device: nothing we could read as a file
+  TooLarge,    // more than the limit; nothing past the limit was read
+  Unreadable,  // open or read failed (Error holds errno)
+};
+
+struct TFileBytes {
+  TReadStatus Status = TReadStatus::Unreadable;
+  std::string Bytes;       // Ok: the whole file; from ReadFileHead, its first bytes
+  std::uint64_t Size = 0;  // the size the file had when opened (TooLarge: at least limit + 1)
+  int Error = 0;           // errno, for Missing and Unreadable
+};
+
+// Reads a whole regular file of at most ALimit bytes. The open never blocks (a FIFO without a
+// writer would hang the program) and what it opened is checked to be a regular file, so a link
+// to /dev/zero is refused instead of read until memory runs out.
+TFileBytes ReadFileUpTo(const std::string& APath, std::uint64_t ALimit);
+
+// The same checks, but only the first AHeadBytes are read; a larger file is Ok, with Size telling
+// how large it is.
+TFileBytes ReadFileHead(const std::string& APath, std::size_t AHeadBytes);
+
+// The file's bytes, or nullopt when it does not exist, is no regular file, is larger than
+// ALimit or cannot be read.
+std::optional<std::string> ReadFileBytes(const std::string& APath,
+                                         std::uint64_t ALimit = kDefaultReadLimit);
 
 // Who may read a file we write.
 enum class TFileAccess {

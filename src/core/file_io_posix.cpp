@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <thread>
@@ -64,31 +65,107 @@ void RemoveLeftovers(const std::string& APath) {
 
 }  // namespace
 
-std::optional<std::string> ReadFileBytes(const std::string& APath) {
-  int Fd = open(APath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (Fd < 0) return std::nullopt;
-  struct stat St {};
-  if (fstat(Fd, &St) != 0 || S_ISDIR(St.st_mode)) {
-    close(Fd);
-    return std::nullopt;
+namespace {
+
+// Opens APath as a regular file, or says in AOut why it is none. A path naming something else is
+// refused before it is opened where possible (opening some devices has effects of its own); the
+// check after opening is the one that counts, as the path may change in between. O_NONBLOCK keeps
+// the open of a FIFO without a writer from hanging.
+int OpenRegularFile(const std::string& APath, TFileBytes& AOut, struct stat& ASt) {
+  if (stat(APath.c_str(), &ASt) == 0 && !S_ISREG(ASt.st_mode)) {
+    AOut.Status = TReadStatus::NotAFile;
+    return -1;
   }
-  // One allocation of the size the file has now; a file that grows meanwhile is read on.
-  std::string Bytes(static_cast<std::size_t>(St.st_size), '\0');
+  int Fd;
+  do Fd = open(APath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  while (Fd < 0 && errno == EINTR);
+  if (Fd < 0) {
+    AOut.Error = errno;
+    AOut.Status = errno == ENOENT || errno == ENOTDIR ? TReadStatus::Missing
+                  : errno == ENXIO                    ? TReadStatus::NotAFile  // a socket
+                                                      : TReadStatus::Unreadable;
+    return -1;
+  }
+  if (fstat(Fd, &ASt) != 0) {
+    AOut.Error = errno;
+    AOut.Status = TReadStatus::Unreadable;
+    close(Fd);
+    return -1;
+  }
+  if (!S_ISREG(ASt.st_mode)) {
+    AOut.Status = TReadStatus::NotAFile;
+    close(Fd);
+    return -1;
+  }
+  // Reads of a regular file never wait anyway; the flag goes so the descriptor is an ordinary one.
+  if (int Flags = fcntl(Fd, F_GETFL); Flags >= 0) fcntl(Fd, F_SETFL, Flags & ~O_NONBLOCK);
+  return Fd;
+}
+
+// AHeadOnly: the first ALimit bytes of a file of any size. Otherwise the whole file, refused when
+// it holds more than ALimit; never more than ALimit + 1 bytes are read, whatever the file claims.
+TFileBytes ReadRegularFile(const std::string& APath, std::uint64_t ALimit, bool AHeadOnly) {
+  TFileBytes R;
+  struct stat St {};
+  const int Fd = OpenRegularFile(APath, R, St);
+  if (Fd < 0) return R;
+  R.Size = static_cast<std::uint64_t>(St.st_size);
+  if (!AHeadOnly && R.Size > ALimit) {
+    close(Fd);
+    R.Status = TReadStatus::TooLarge;
+    return R;
+  }
+  const std::uint64_t Cap = AHeadOnly || ALimit == UINT64_MAX ? ALimit : ALimit + 1;
+  // One allocation of the size the file has now; a file that grows meanwhile is read on (up to
+  // the cap), as is one that claims no size (files of /proc).
+  R.Bytes.resize(static_cast<std::size_t>(std::min(R.Size, Cap)));
   std::size_t Got = 0;
-  for (;;) {
-    if (Got == Bytes.size()) Bytes.resize(Bytes.size() + 65536);
-    ssize_t N = read(Fd, Bytes.data() + Got, Bytes.size() - Got);
+  while (Got < Cap) {
+    if (Got == R.Bytes.size())
+      R.Bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(Got + 65536, Cap)));
+    const ssize_t N = read(Fd, R.Bytes.data() + Got, R.Bytes.size() - Got);
     if (N < 0 && errno == EINTR) continue;
     if (N < 0) {
+      R.Error = errno;
       close(Fd);
-      return std::nullopt;
+      R.Bytes = std::string();
+      R.Status = TReadStatus::Unreadable;
+      return R;
     }
     if (N == 0) break;
     Got += static_cast<std::size_t>(N);
   }
   close(Fd);
-  Bytes.resize(Got);
-  return Bytes;
+  R.Bytes.resize(Got);
+  if (!AHeadOnly && Got > ALimit) {  // it grew past the limit while we read
+    R.Size = std::max<std::uint64_t>(R.Size, Got);
+    R.Bytes = std::string();
+    R.Status = TReadStatus::TooLarge;
+    return R;
+  }
+  R.Status = TReadStatus::Ok;
+  return R;
+}
+
+}  // namespace
+
+TFileBytes ReadFileUpTo(const std::string& APath, std::uint64_t ALimit) {
+  return ReadRegularFile(APath, ALimit, /*AHeadOnly=*/false);
+}
+
+TFileBytes ReadFileHead(const std::string& APath, std::size_t AHeadBytes) {
+  return ReadRegularFile(APath, AHeadBytes, /*AHeadOnly=*/true);
+}
+
+std::optional<std::string> ReadFileBytes(const std::string& APath, std::uint64_t ALimit) {
+  TFileBytes R = ReadFileUpTo(APath, ALimit);
+  if (R.Status == TReadStatus::Ok) return std::move(R.Bytes);
+  // Callers that only see nullopt may still ask errno why.
+  if (R.Error != 0)
+    errno = R.Error;
+  else
+    errno = R.Status == TReadStatus::TooLarge ? EFBIG : EINVAL;
+  return std::nullopt;
 }
 
 namespace {
@@ -151,6 +228,12 @@ void SyncFolderOf(const std::string& APath) {
 void WriteFileAtomic(const std::string& ALinkOrPath, std::string_view AContent,
                      TFileAccess AAccess) {
   const std::string APath = ResolveLinks(ALinkOrPath);
+  // A FIFO or a device in the file's place (a settings file linked to /dev/null) is never
+  // replaced: renaming over it would take it away from everything else that uses it. A folder
+  // fails at the rename, as it always did.
+  struct stat St {};
+  if (lstat(APath.c_str(), &St) == 0 && !S_ISREG(St.st_mode) && !S_ISDIR(St.st_mode))
+    throw EFileWriteError(APath + ": 일반 파일이 아니어서 덮어쓰지 않습니다.");
   RemoveLeftovers(APath);
   const std::string Tmp = WriteTemporary(APath, AContent, ModeFor(APath, AAccess));
   if (rename(Tmp.c_str(), APath.c_str()) != 0) {

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
+#include "core/FileIO.h"
 #include "core/Paths.h"
 #include "core/TextUtil.h"
 
@@ -31,10 +31,14 @@ std::string FromUserDirsFile(const std::string& AHome) {
     if (AHome.empty()) return {};
     ConfigHome = AHome + "/.config";
   }
-  std::ifstream In(ConfigHome + "/user-dirs.dirs");
-  std::string Line;
-  while (std::getline(In, Line)) {
-    std::string T = Trim(Line);
+  // A few lines; one that is no file, or far too large to be this one, is passed over.
+  const std::string Text =
+      ReadFileBytes(ConfigHome + "/user-dirs.dirs", std::uint64_t{1} << 20).value_or("");
+  for (std::size_t Start = 0; Start < Text.size();) {
+    std::size_t End = Text.find('\n', Start);
+    if (End == std::string::npos) End = Text.size();
+    std::string T = Trim(std::string_view(Text).substr(Start, End - Start));
+    Start = End + 1;
     constexpr std::string_view kKey = "XDG_DOCUMENTS_DIR=";
     if (T.rfind(kKey, 0) != 0) continue;
     std::string V = T.substr(kKey.size());

@@ -90,7 +90,9 @@ void TChatController::btnSendClick() {
   TChatMessage User = CreateChatMessage(kRoleUser, Prompt);
   if (!FAttachedFilePath.empty()) {
     // A file the attach command let through (the terminal, an older window) is checked again.
-    if (std::string Problem = AttachmentProblem(FAttachedFilePath); !Problem.empty()) {
+    if (std::string Problem = AttachmentProblem(
+            FAttachedFilePath, ProviderFromSelectorIndex(FControls.ProviderIndex()));
+        !Problem.empty()) {
       FDialogs.AlaramMessage(Problem);
       ClearAttachment();
     }
@@ -288,7 +290,7 @@ void TChatController::StopCommand() {
 }
 
 bool TChatController::AttachFile(const std::string& APath) {
-  // Checked against the provider chosen now; the send checks again against the largest any takes.
+  // Checked against the provider chosen now; the send checks again against the one chosen then.
   const TAIProvider Provider = ProviderFromSelectorIndex(FControls.ProviderIndex());
   if (std::string Problem = AttachmentProblem(APath, Provider); !Problem.empty()) {
     FDialogs.AlaramMessage(Problem);

@@ -218,17 +218,24 @@ TJsonFileRead ReadChatJsonFile(const std::string& APath) {
   if (!std::filesystem::exists(APath, Ec)) return {};
   TJsonFileRead R;
   R.Status = TJsonFileStatus::Broken;
-  auto Size = std::filesystem::file_size(APath, Ec);
-  if (!Ec && Size > kMaxChatFileBytes) {
-    R.Error = "파일이 너무 큽니다 (" + std::to_string(Size >> 20) + " MB).";
-    return R;
+  TFileBytes File = ReadFileUpTo(APath, kMaxChatFileBytes);
+  switch (File.Status) {
+    case TReadStatus::Ok:
+      return ParseChatJsonText(File.Bytes);
+    case TReadStatus::Missing:  // removed since we looked
+      return {};
+    case TReadStatus::NotAFile:
+      R.Error = "일반 파일이 아닙니다 (폴더, 파이프, 장치 등).";
+      return R;
+    case TReadStatus::TooLarge:
+      R.Error = "파일이 너무 큽니다 (" + std::to_string(File.Size >> 20) + " MB, 최대 " +
+                std::to_string(kMaxChatFileBytes >> 20) + " MB).";
+      return R;
+    case TReadStatus::Unreadable:
+      break;
   }
-  auto Bytes = ReadFileBytes(APath);
-  if (!Bytes) {
-    R.Error = "파일을 읽을 수 없습니다.";
-    return R;
-  }
-  return ParseChatJsonText(*Bytes);
+  R.Error = "파일을 읽을 수 없습니다.";
+  return R;
 }
 
 }  // namespace kestrill

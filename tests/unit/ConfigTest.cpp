@@ -2,14 +2,22 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <thread>
+#include <tuple>
 
+#include "NotAFile.h"
 #include "TestEnv.h"
 #include "core/Config.h"
 #include "core/FileIO.h"
 
 using namespace kestrill;
+using kestrill::testing::kTwoGigabytes;
+using kestrill::testing::MakeFifo;
+using kestrill::testing::MakeLink;
+using kestrill::testing::MakeSparseFile;
 using kestrill::testing::MakeTempFolder;
+using kestrill::testing::WithinDeadline;
 using kestrill::testing::WriteTestFile;
 
 namespace {
@@ -176,4 +184,48 @@ TEST(SettingsProblem, SaysWhySettingsCannotBeRead) {
             "설정 파일 자리에 폴더가 있어 설정을 읽을 수 없습니다: " + Dir + "/Data/Kestrill.Ini");
   WriteTestFile(Dir + "/Ok/Kestrill.Ini", "[Model]\r\n");
   EXPECT_EQ(SettingsProblem(Dir + "/Ok/Kestrill.Ini"), "");
+}
+
+TEST(SettingsProblem, AFifoDeviceOrGiantInTheFilesPlaceGivesDefaultsAndSaysWhy) {
+  const std::string Dir = MakeTempFolder();
+  const std::string NoFile =
+      "설정 파일이 일반 파일이 아니어서(파이프나 장치 등) 설정을 읽을 수 없습니다: ";
+  struct TCase {
+    const char* Folder;
+    std::function<void(const std::string&)> Make;
+    std::string Problem;
+  };
+  const TCase Cases[] = {
+      {"fifo", MakeFifo, NoFile},
+      {"zero", [](const std::string& P) { MakeLink("/dev/zero", P); }, NoFile},
+      {"urandom", [](const std::string& P) { MakeLink("/dev/urandom", P); }, NoFile},
+      {"giant", [](const std::string& P) { MakeSparseFile(P, kTwoGigabytes); },
+       "설정 파일이 너무 커서(2048 MB, 최대 4 MB) 설정을 읽을 수 없습니다: "},
+  };
+  for (const TCase& C : Cases) {
+    const std::string Path = Dir + "/" + C.Folder + "/Kestrill.Ini";
+    std::filesystem::create_directory(Dir + "/" + C.Folder);
+    C.Make(Path);
+    TConfig Config(Path);
+    auto [Model, Mode, Problem] = WithinDeadline(
+        [&] {
+          return std::tuple(Config.Read(keys::GeminiModel, "gemini-default"),
+                            Config.Read(keys::Mode, 1), SettingsProblem(Path));
+        },
+        {Path});
+    EXPECT_EQ(Model, "gemini-default") << C.Folder;
+    EXPECT_EQ(Mode, 1) << C.Folder;
+    EXPECT_EQ(Problem, C.Problem + Path);
+  }
+  // Writing would lose whatever the file holds, or take a FIFO's place: it is refused. (Links to
+  // devices are not written to here: a test must never risk replacing /dev/zero.)
+  for (const char* Folder : {"fifo", "giant"}) {
+    const std::string Path = Dir + "/" + Folder + "/Kestrill.Ini";
+    TConfig Config(Path);
+    EXPECT_THROW(WithinDeadline([&] { Config.Write(keys::GeminiKey, "key"); }, {Path}),
+                 EIniFileException)
+        << Folder;
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(Dir + "/fifo/Kestrill.Ini"));
+  EXPECT_EQ(std::filesystem::file_size(Dir + "/giant/Kestrill.Ini"), kTwoGigabytes);
 }

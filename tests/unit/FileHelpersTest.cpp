@@ -2,12 +2,12 @@
 
 #include <filesystem>
 
+#include "NotAFile.h"
 #include "TestEnv.h"
 #include "core/FileHelpers.h"
 
 using namespace kestrill;
-using kestrill::testing::MakeTempFolder;
-using kestrill::testing::WriteTestFile;
+using namespace kestrill::testing;
 
 TEST(GetMimeType, MapsExtensionsInAnyCase) {
   const std::pair<const char*, const char*> Cases[] = {{".jpg", "image/jpeg"},
@@ -110,5 +110,103 @@ TEST(AttachmentProblem, OnlyFilesThatWouldReachTheModelAsGarbageAreRefused) {
         "이 파일은 첨부할 수 없습니다: " + std::string(Name) +
             "\r\n이미지(JPG, PNG, WEBP), PDF, 텍스트 파일(TXT, CSV, MD 등)만 보낼 수 있습니다.")
         << Name;
+  }
+}
+
+TEST(AttachmentProblem, WhatIsNoFileIsRefused) {
+  const std::string Dir = MakeTempFolder();
+  MakeFifo(Dir + "/pipe.png");
+  MakeLink("/dev/zero", Dir + "/zero.pdf");
+  MakeLink("/dev/urandom", Dir + "/random.txt");
+  std::filesystem::create_directory(Dir + "/folder.md");
+  for (const char* Name : {"pipe.png", "zero.pdf", "random.txt", "folder.md"}) {
+    const std::string Problem = WithinDeadline(
+        [&] { return AttachmentProblem(Dir + "/" + Name, aiClaude); }, {Dir + "/pipe.png"});
+    EXPECT_EQ(Problem, "이 파일은 첨부할 수 없습니다: " + std::string(Name) +
+                           "\r\n일반 파일이 아닙니다 (폴더, 파이프, 장치 등).");
+  }
+}
+
+TEST(AttachmentProblem, AFileLargerThanTheProviderTakesIsRefusedWithTheLimit) {
+  const std::string Dir = MakeTempFolder();
+  constexpr std::uint64_t MB = 1 << 20;
+  struct TCase {
+    const char* Name;
+    std::uint64_t Size;
+    std::optional<TAIProvider> Provider;
+    std::string Problem;
+  };
+  const TCase Cases[] = {
+      {"photo.png", 4 * MB, aiClaude,
+       "첨부 파일이 너무 큽니다: photo.png (4 MB)\r\nClaude에 보낼 수 있는 이미지는 3.75 "
+       "MB까지입니다."},
+      {"photo.png", 4 * MB, aiOpenAI, ""},
+      {"photo.png", 4 * MB, std::nullopt, ""},
+      {"scan.jpg", 15 * MB, aiGemini, ""},  // exactly the limit
+      {"scan.jpg", 15 * MB + 1, aiGemini,
+       "첨부 파일이 너무 큽니다: scan.jpg (15.01 MB)\r\nGemini에 보낼 수 있는 이미지는 15 "
+       "MB까지입니다."},
+      {"report.pdf", 30 * MB, aiClaude,
+       "첨부 파일이 너무 큽니다: report.pdf (30 MB)\r\nClaude에 보낼 수 있는 PDF는 24 "
+       "MB까지입니다."},
+      {"report.pdf", 30 * MB, aiOpenAI, ""},
+      {"huge.pdf", kTwoGigabytes, std::nullopt,
+       "첨부 파일이 너무 큽니다: huge.pdf (2048 MB)\r\n보낼 수 있는 PDF는 32 MB까지입니다."},
+      {"log.txt", kTwoGigabytes, aiDeepseek,
+       "첨부 파일이 너무 큽니다: log.txt (2048 MB)\r\nDeepSeek에 보낼 수 있는 텍스트 파일은 10 "
+       "MB까지입니다."},
+      {"log.txt", 10 * MB, aiOllama, ""},
+  };
+  for (const TCase& C : Cases) {
+    MakeSparseFile(Dir + "/" + C.Name, C.Size);
+    const std::string Problem =
+        WithinDeadline([&] { return AttachmentProblem(Dir + "/" + C.Name, C.Provider); });
+    EXPECT_EQ(Problem, C.Problem) << C.Name << " " << C.Size;
+  }
+}
+
+TEST(ImageToBase64, ReadsNoFurtherThanAnyProviderTakes) {
+  const std::string Dir = MakeTempFolder();
+  MakeSparseFile(Dir + "/huge.png", kTwoGigabytes);
+  MakeFifo(Dir + "/pipe.png");
+  MakeLink("/dev/zero", Dir + "/zero.png");
+  try {
+    WithinDeadline([&] { return ImageToBase64(Dir + "/huge.png"); });
+    ADD_FAILURE() << "expected a refusal";
+  } catch (const EFileReadError& E) {
+    EXPECT_EQ(
+        std::string(E.what()),
+        "첨부 파일이 너무 큽니다: huge.png (2048 MB)\r\n보낼 수 있는 이미지는 20 MB까지입니다.");
+  }
+  EXPECT_THROW(ImageToBase64(Dir + "/huge.png", aiClaude), EFileReadError);
+  // What is no file reads like a file that is gone: nothing to show or send.
+  for (const char* Name : {"pipe.png", "zero.png"})
+    EXPECT_EQ(WithinDeadline([&] { return ImageToBase64(Dir + "/" + Name); }, {Dir + "/pipe.png"}),
+              "")
+        << Name;
+}
+
+TEST(ReadAllTextAutoEncoding, RefusesWhatIsNoFileOrTooLargeNamingIt) {
+  const std::string Dir = MakeTempFolder();
+  MakeFifo(Dir + "/pipe.txt");
+  MakeLink("/dev/urandom", Dir + "/random.txt");
+  MakeSparseFile(Dir + "/huge.txt", kTwoGigabytes);
+  const std::pair<std::string, std::string> Cases[] = {
+      {Dir + "/pipe.txt", "일반 파일이 아니어서 읽을 수 없습니다: " + Dir + "/pipe.txt"},
+      {Dir + "/random.txt", "일반 파일이 아니어서 읽을 수 없습니다: " + Dir + "/random.txt"},
+      {Dir + "/huge.txt", "파일이 너무 큽니다 (2048 MB, 최대 10 MB): " + Dir + "/huge.txt"},
+  };
+  for (const auto& [Path, Message] : Cases) {
+    const std::string Error = WithinDeadline(
+        [&]() -> std::string {
+          try {
+            ReadAllTextAutoEncoding(Path);
+          } catch (const EFileReadError& E) {
+            return E.what();
+          }
+          return "read";
+        },
+        {Dir + "/pipe.txt"});
+    EXPECT_EQ(Error, Message);
   }
 }

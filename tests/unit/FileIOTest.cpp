@@ -8,11 +8,12 @@
 #include <thread>
 #include <vector>
 
+#include "NotAFile.h"
 #include "TestEnv.h"
 #include "core/FileIO.h"
 
 using namespace kestrill;
-using kestrill::testing::MakeTempFolder;
+using namespace kestrill::testing;
 
 TEST(WriteFileAtomic, ReplacesTheFileWholeAndLeavesNoTemporary) {
   std::string Dir = MakeTempFolder();
@@ -184,4 +185,84 @@ TEST(FileLock, OneHolderAtATimeAndFreeOnceReleased) {
   ASSERT_EQ(stat(Path.c_str(), &St), 0);
   EXPECT_EQ(St.st_mode & 0777, 0600u);
   EXPECT_THROW(TFileLock(Path + ".d/no/such/folder"), EFileWriteError);
+}
+
+TEST(ReadFileUpTo, OnlyARegularFileIsReadAndNeverPastTheLimit) {
+  const std::string Dir = MakeTempFolder();
+  MakeFifo(Dir + "/fifo");
+  MakeLink(Dir + "/fifo", Dir + "/to-fifo");
+  MakeLink("/dev/zero", Dir + "/zero");
+  MakeLink("/dev/urandom", Dir + "/urandom");
+  MakeLink(Dir + "/nothing", Dir + "/dangling");
+  std::filesystem::create_directory(Dir + "/folder");
+  MakeSparseFile(Dir + "/huge", kTwoGigabytes);
+  WriteTestFile(Dir + "/ten", "0123456789");
+  struct TCase {
+    const char* Name;
+    std::uint64_t Limit;
+    TReadStatus Status;
+    std::string Bytes;
+    std::uint64_t Size;
+  };
+  const TCase Cases[] = {
+      {"fifo", 100, TReadStatus::NotAFile, "", 0},
+      {"to-fifo", 100, TReadStatus::NotAFile, "", 0},
+      {"zero", 100, TReadStatus::NotAFile, "", 0},
+      {"urandom", 100, TReadStatus::NotAFile, "", 0},
+      {"folder", 100, TReadStatus::NotAFile, "", 0},
+      {"dangling", 100, TReadStatus::Missing, "", 0},
+      {"absent", 100, TReadStatus::Missing, "", 0},
+      {"huge", 1 << 20, TReadStatus::TooLarge, "", kTwoGigabytes},
+      {"ten", 10, TReadStatus::Ok, "0123456789", 10},
+      {"ten", 9, TReadStatus::TooLarge, "", 10},
+  };
+  for (const TCase& C : Cases) {
+    const TFileBytes R =
+        WithinDeadline([&] { return ReadFileUpTo(Dir + "/" + C.Name, C.Limit); }, {Dir + "/fifo"});
+    EXPECT_EQ(R.Status, C.Status) << C.Name << " " << C.Limit;
+    EXPECT_EQ(R.Bytes, C.Bytes) << C.Name << " " << C.Limit;
+    if (C.Size != 0) {
+      EXPECT_EQ(R.Size, C.Size) << C.Name << " " << C.Limit;
+    }
+  }
+  // Files of /proc claim no size at all: the limit holds all the same.
+  EXPECT_EQ(ReadFileUpTo("/proc/self/status", 16).Status, TReadStatus::TooLarge);
+  EXPECT_EQ(ReadFileUpTo("/proc/self/status", 1 << 20).Status, TReadStatus::Ok);
+  // The default limit is a long chat's, far below a giant.
+  EXPECT_EQ(ReadFileBytes(Dir + "/huge"), std::nullopt);
+  EXPECT_EQ(WithinDeadline([&] { return ReadFileBytes(Dir + "/fifo"); }, {Dir + "/fifo"}),
+            std::nullopt);
+}
+
+TEST(ReadFileHead, TheStartOfAFileOfAnySizeButOfNothingElse) {
+  const std::string Dir = MakeTempFolder();
+  MakeSparseFile(Dir + "/huge", kTwoGigabytes);
+  WriteTestFile(Dir + "/ten", "0123456789");
+  MakeFifo(Dir + "/fifo");
+  TFileBytes Huge = ReadFileHead(Dir + "/huge", 8);
+  EXPECT_EQ(Huge.Status, TReadStatus::Ok);
+  EXPECT_EQ(Huge.Bytes, std::string(8, '\0'));
+  EXPECT_EQ(Huge.Size, kTwoGigabytes);
+  TFileBytes Ten = ReadFileHead(Dir + "/ten", 4);
+  EXPECT_EQ(Ten.Bytes, "0123");
+  EXPECT_EQ(Ten.Size, 10u);
+  EXPECT_EQ(WithinDeadline([&] { return ReadFileHead(Dir + "/fifo", 8); }, {Dir + "/fifo"}).Status,
+            TReadStatus::NotAFile);
+}
+
+TEST(WriteFileAtomic, AFifoInTheFilesPlaceIsLeftAlone) {
+  const std::string Dir = MakeTempFolder();
+  MakeFifo(Dir + "/Kestrill.Ini");
+  MakeLink("Kestrill.Ini", Dir + "/link.ini");
+  for (const std::string& Path : {Dir + "/Kestrill.Ini", Dir + "/link.ini"}) {
+    try {
+      WriteFileAtomic(Path, "[Model]\r\n", /*AOwnerOnly=*/true);
+      ADD_FAILURE() << "expected a refusal: " << Path;
+    } catch (const EFileWriteError& E) {
+      EXPECT_EQ(std::string(E.what()),
+                Dir + "/Kestrill.Ini: 일반 파일이 아니어서 덮어쓰지 않습니다.");
+    }
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(Dir + "/Kestrill.Ini"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir), {}), 2);  // no temporary
 }
