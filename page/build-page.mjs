@@ -1,5 +1,5 @@
-// Assembles the self-contained chat page: the template with marked, DOMPurify and Chart.js
-// (the versions pinned in package-lock.json) inlined, so the page works offline and runs no
+// Assembles the self-contained chat page: the template with marked, DOMPurify, Chart.js and
+// highlight.js (the versions pinned in package-lock.json) inlined, so the page works offline and runs no
 // code fetched at run time. Each goes in as inert text under an id, and the page runs it when
 // it is first needed, so a new window does not wait for them. Writes the page and a C++ source
 // that embeds it.
@@ -17,10 +17,34 @@ if (!outHtml || !outCpp) {
   process.exit(2);
 }
 
+function readPackageFile(path) {
+  try {
+    return readFileSync(join(here, path), 'utf8');
+  } catch (e) {
+    console.error(`${path} is missing: run scripts/setup.sh (it installs the page's npm packages)`);
+    process.exit(1);
+  }
+}
+
+// highlight.js comes as CommonJS modules, its core and one per language. The core and the
+// languages models write most are joined into one script that leaves the highlighter in
+// window.hljs; the rest would only make the page larger for languages a stock chat seldom shows.
+const highlightLanguages = ['json', 'python', 'javascript', 'bash', 'sql', 'cpp'];
+function highlighterSource() {
+  const commonJs = (path) =>
+    `(function () {\nvar module = { exports: {} }, exports = module.exports;\n${readPackageFile(path)}\n` +
+    'return module.exports;\n})()';
+  return '(function () {\nvar hljs = ' + commonJs('node_modules/highlight.js/lib/core.js') + ';\n' +
+    highlightLanguages.map((name) => `hljs.registerLanguage('${name}', ` +
+      commonJs(`node_modules/highlight.js/lib/languages/${name}.js`) + ');\n').join('') +
+    'window.hljs = hljs;\n})();';
+}
+
 const libraries = [
-  { path: 'node_modules/marked/lib/marked.umd.js', id: 'marked-source' },
-  { path: 'node_modules/dompurify/dist/purify.min.js', id: 'dompurify-source' },
-  { path: 'node_modules/chart.js/dist/chart.umd.min.js', id: 'chartjs-source' },
+  { source: () => readPackageFile('node_modules/marked/lib/marked.umd.js'), id: 'marked-source' },
+  { source: () => readPackageFile('node_modules/dompurify/dist/purify.min.js'), id: 'dompurify-source' },
+  { source: () => readPackageFile('node_modules/chart.js/dist/chart.umd.min.js'), id: 'chartjs-source' },
+  { source: highlighterSource, id: 'highlight-source' },
 ];
 
 // The page's policy lets only its own scripts run, each named by the hash of its text: the
@@ -32,15 +56,8 @@ function allowScript(text) {
   scriptHashes.push(`'sha256-${createHash('sha256').update(text, 'utf8').digest('base64')}'`);
 }
 
-function inlineScript({ path, id }) {
-  let code;
-  try {
-    code = readFileSync(join(here, path), 'utf8');
-  } catch (e) {
-    console.error(`${path} is missing: run scripts/setup.sh (it installs the page's npm packages)`);
-    process.exit(1);
-  }
-  code = code
+function inlineScript({ source, id }) {
+  const code = source()
     .replace(/\r\n?/g, '\n')
     .replace(/^\/\/# sourceMappingURL=.*$/gm, '')  // no map files next to the page
     .replace(/<\/(script)/gi, '<\\/$1');            // must not close the element early

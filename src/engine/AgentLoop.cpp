@@ -123,6 +123,12 @@ const TProviderRow kProviderRows[] = {
 
 }  // namespace
 
+std::string MissingKeyText(int AProviderIndex) {
+  if (AProviderIndex < 0 || AProviderIndex >= static_cast<int>(std::size(kProviderRows)))
+    return kProviderRows[0].MissingKeyText;
+  return kProviderRows[AProviderIndex].MissingKeyText;
+}
+
 void TChatController::StartAgentTurn() {
   FTasks->Start([this, History = FChatHistory, Turn = FTurn](std::stop_token Stop) {
     RunAgentLoop(History, Turn, Stop);
@@ -167,9 +173,13 @@ void TChatController::RunAgentLoop(TChatHistory History, std::shared_ptr<TTurn> 
       std::string Key = FConfig.Read(Row.Key, "");
       if (Key.empty()) {
         // An unreadable settings file reads as empty keys: say what is really wrong.
-        std::string Text = SettingsProblem(FConfig.FileName());
-        if (Text.empty()) Text = Row.MissingKeyText;
-        PostToTurn(Gen, [this, Text] { FDialogs.AlaramMessage(Text); });
+        const std::string Problem = SettingsProblem(FConfig.FileName());
+        PostToTurn(Gen, [this, Problem, Missing = std::string(Row.MissingKeyText)] {
+          if (!Problem.empty())
+            FDialogs.AlaramMessage(Problem);
+          else
+            OfferSettings(Missing);
+        });
         Fail("");
         return;
       }
@@ -185,6 +195,7 @@ void TChatController::RunAgentLoop(TChatHistory History, std::shared_ptr<TTurn> 
       }
     }
     if (Stop.stop_requested()) return;  // cancelled during the call: nothing more to show
+    const long Status = LastProviderStatus();
 
     TAIResponse Response;
     try {
@@ -194,7 +205,7 @@ void TChatController::RunAgentLoop(TChatHistory History, std::shared_ptr<TTurn> 
       return;
     }
     if (!Response.IsSuccess) {
-      Fail(Response.ErrorMessage);
+      Fail(WithFailureLead(Response.ErrorMessage, Status));
       return;
     }
     const std::string Text = Trim(Response.TextContent);

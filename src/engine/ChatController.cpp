@@ -51,9 +51,66 @@ void TChatController::FormCreate() {
 void TChatController::ChatWebBrowserDidFinishLoad() {
   FPageLoaded = true;
   if (!FTurn) FControls.SetSendEnabled(true);
+  if (FChatHistory.empty()) ShowEmptyChat();
+}
+
+void TChatController::ShowEmptyChat() {
   // A first start has nothing to answer with: the empty chat says where to begin.
-  if (FChatHistory.empty() && FirstStartNote(FConfig) != "")
-    AddMessageToWeb(FView, FirstStartNote(FConfig), "", false, "");
+  if (const std::string Note = FirstStartNote(FConfig); !Note.empty())
+    AddMessageToWeb(FView, Note, "", false, "");
+  FView.EvaluateJavaScript("showStarters();");
+}
+
+void TChatController::SettingsSaved() {
+  // The provider box still on one without a key, while exactly one other is set up: the user
+  // just set that one up, and means to use it.
+  const int Current = FControls.ProviderIndex();
+  if (!ProviderIsSetUp(FConfig, Current)) {
+    std::vector<int> Ready;
+    for (int I = 0; I < 5; ++I)
+      if (ProviderIsSetUp(FConfig, I)) Ready.push_back(I);
+    if (Ready.size() == 1) FControls.SetProviderIndex(Ready.front());
+  }
+  // The empty chat's note follows the settings at once, not at the next start.
+  if (FChatHistory.empty() && FPageLoaded && !FTurn) {
+    FView.EvaluateJavaScript(kClearPageScript);
+    ShowEmptyChat();
+  }
+}
+
+void TChatController::OfferSettings(const std::string& AMissing) {
+  if (FDialogs.ConfirmYesNo(AMissing +
+                            "\r\n환경설정에서 키를 넣거나, 오른쪽 위에서 키를 넣은 제공자를 "
+                            "고르세요.\r\n\r\n환경설정을 열까요?"))
+    FControls.OpenSettings();
+}
+
+bool ProviderIsSetUp(const TConfig& AConfig, int AProviderIndex) {
+  static constexpr TSettingKey<std::string> kKeys[] = {keys::GeminiKey, keys::OpenAIKey,
+                                                       keys::ClaudeKey, keys::DeepseekKey,
+                                                       keys::OllamaURL};
+  if (AProviderIndex < 0 || AProviderIndex >= 5) return false;
+  return !Trim(AConfig.Read(kKeys[AProviderIndex], "")).empty();
+}
+
+std::string WithFailureLead(const std::string& AText, long AStatus) {
+  std::string Lead;
+  if (AStatus == 401 || AStatus == 403)
+    Lead = "API 키가 올바르지 않거나 권한이 없습니다 (HTTP " + std::to_string(AStatus) +
+           ") — 환경설정에서 키를 확인하세요.";
+  else if (AStatus == 429)
+    Lead = "요청 한도를 넘었습니다 (HTTP 429) — 잠시 후 다시 시도하세요.";
+  else if (AStatus >= 500 && AStatus < 600)
+    Lead = "제공자 서버에 오류가 났습니다 (HTTP " + std::to_string(AStatus) +
+           ") — 잠시 후 다시 시도하세요.";
+  else if (AText.find("Timeout was reached") != std::string::npos ||
+           AText.find("time-out") != std::string::npos)
+    Lead = "응답 시간이 초과되었습니다 — 잠시 후 다시 시도하세요.";
+  else if (AText.find("Couldn't connect") != std::string::npos ||
+           AText.find("Could not resolve") != std::string::npos ||
+           AText.find("Couldn't resolve") != std::string::npos)
+    Lead = "서버에 연결할 수 없습니다 — 인터넷 연결과 서버 주소를 확인하세요.";
+  return Lead.empty() ? AText : Lead + "\n" + AText;
 }
 
 void ApplyResponseLimits(const TConfig& AConfig) {
@@ -141,8 +198,10 @@ void TChatController::StartChatbotTurn() {
   FTasks->Start([this, Snapshot = std::move(Snapshot), Provider, Turn = FTurn,
                  PromptId = std::move(PromptId)](std::stop_token Stop) {
     TPlainReply Reply;
+    long Status = 0;
     if (auto Live = LiveReplyScope(Turn)) {
       Reply = CallAPI(Provider, FConfig, Snapshot);
+      Status = LastProviderStatus();
       Live.reset();
       PostToTurn(Turn->Generation(), [this] {
         FView.RemoveLiveReply();
@@ -150,10 +209,12 @@ void TChatController::StartChatbotTurn() {
       });
     } else {
       Reply = CallAPI(Provider, FConfig, Snapshot);
+      Status = LastProviderStatus();
     }
     if (Stop.stop_requested()) return;
     const bool Answered = Reply.Status == TReplyStatus::Answered && !Reply.Text.empty();
     if (Answered) Turn->Produce(CreateChatMessage(kRoleModel, Reply.Text), true);
+    if (Reply.Status == TReplyStatus::Failed) Reply.Text = WithFailureLead(Reply.Text, Status);
     PostToTurn(Turn->Generation(),
                [this, Status = Answered ? TReplyStatus::Answered : Reply.Status,
                 Failure = Answered ? std::string() : std::move(Reply.Text),
@@ -213,9 +274,12 @@ void TChatController::FinishChatbotTurn(TReplyStatus AStatus, const std::string&
     if (AStatus == TReplyStatus::Failed) AddMessageToWeb(FView, AFailureText, "", false, "");
     WithdrawPrompt(APromptId);
     // Without readable settings every key is empty; the user must learn why nothing came.
-    if (AStatus == TReplyStatus::NotSent)
+    if (AStatus == TReplyStatus::NotSent) {
       if (std::string Problem = SettingsProblem(FConfig.FileName()); !Problem.empty())
         FDialogs.AlaramMessage(Problem);
+      else if (!ProviderIsSetUp(FConfig, FControls.ProviderIndex()))
+        OfferSettings(MissingKeyText(FControls.ProviderIndex()));
+    }
   }
   FControls.SetSendEnabled(true);
   AfterTurn();
@@ -224,6 +288,10 @@ void TChatController::FinishChatbotTurn(TReplyStatus AStatus, const std::string&
 void TChatController::WithdrawPrompt(const std::string& AMsgId) {
   for (auto It = FChatHistory.rbegin(); It != FChatHistory.rend(); ++It) {
     if (It->MsgID != AMsgId) continue;
+    // The question is not lost: it goes back to the input box (unless the user is typing
+    // another) and its bubble offers to send it again.
+    if (Trim(FControls.PromptText()).empty()) FControls.SetPromptText(It->Text);
+    FUnsent[AMsgId] = It->Text;
     FChatHistory.erase(std::next(It).base());
     break;
   }
@@ -234,6 +302,7 @@ void TChatController::NewChat() {
   StopTurn();
   ++FGeneration;
   FChatHistory.clear();
+  FUnsent.clear();
   FControls.ClearPrompt();
   // A file chosen before goes away with the preview: nothing is sent that is not shown.
   ClearAttachment();
@@ -286,7 +355,7 @@ void TChatController::StopCommand() {
   if (!FTurn) return;
   StopTurn();
   AddMessageToWeb(FView, "중지되었습니다.", "", false, "");
-  AfterTurn();
+  AfterTurn(true);
 }
 
 bool TChatController::AttachFile(const std::string& APath) {

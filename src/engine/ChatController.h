@@ -28,6 +28,13 @@ std::string FirstStartNote(const TConfig& AConfig);
 // Caps what one provider reply and one tool reply may bring, from the settings (MaxReplyMB,
 // MaxToolBodyMB); read before every turn so a change applies to the next question.
 void ApplyResponseLimits(const TConfig& AConfig);
+// "OpenAI API 키 값을 설정하지 않았습니다." for the provider box's index.
+std::string MissingKeyText(int AProviderIndex);
+// Whether the provider of that index has its key (Ollama: its address).
+bool ProviderIsSetUp(const TConfig& AConfig, int AProviderIndex);
+// What a failure shown to the user starts with: a Korean sentence for the common causes (a
+// wrong key, a rate limit, the provider's server, a time-out, no connection), then AText.
+std::string WithFailureLead(const std::string& AText, long AStatus);
 
 class TChatController {
  public:
@@ -70,6 +77,9 @@ class TChatController {
   void OpenPromptFile(const std::string& APath);
   // Ctrl+S: the open chat is saved and continues on its file.
   void MenuSaveChatClick();
+  // The settings dialog was confirmed: a provider without a key gives way to the one set up, and
+  // the empty chat's note follows the settings at once.
+  void SettingsSaved();
   // The page asks to navigate ("chatui://edit/ID", "chatui://delete/ID").
   void ChatWebBrowserShouldStartLoadWithRequest(const std::string& AUrl);
   // The window is about to close: the running turn is stopped (waited for at most ATimeout),
@@ -140,9 +150,14 @@ class TChatController {
   // A question that got no answer leaves the conversation; its bubble stays, marked not sent,
   // so the chat on screen is the one in memory.
   void WithdrawPrompt(const std::string& AMsgId);
+  bool SaveQuietly();  // MenuSaveChatClick without the status line; true when a file holds it
+  // The first-start note (while no provider is set up) and the starter questions.
+  void ShowEmptyChat();
+  // Says which key is missing and offers to open the settings.
+  void OfferSettings(const std::string& AMissing);
   // On the UI thread when a turn has ended however it ended: the chat is saved so a crash
   // later loses nothing.
-  void AfterTurn();
+  void AfterTurn(bool AStopped = false);
   // Stops a running turn: what it had produced and the part of a reply already shown stay in
   // the conversation, a tool call left without its result gets one, later results land nowhere,
   // the indicator goes and the send button comes back.
@@ -175,6 +190,7 @@ class TChatController {
   std::map<std::string, std::string> FAnswerTimes;
   TChatFiles FFiles;
   std::string FAttachedFilePath;
+  std::map<std::string, std::string> FUnsent;  // questions that never reached the model, by id
   // The running turn; null when none runs.
   std::shared_ptr<TTurn> FTurn;
   bool FPageLoaded = false;

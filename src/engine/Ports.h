@@ -60,6 +60,13 @@ class IMainControls {
   virtual void HideAttachmentPreview() = 0;
   // Hands a file or an address to the system to open with its associated program.
   virtual void OpenURL(const std::string& AUrl) = 0;
+
+  // Selects a provider in the provider box (the index as ProviderIndex gives it).
+  virtual void SetProviderIndex(int /*AIndex*/) {}
+  // Opens the settings dialog (modal); the window calls SettingsSaved when it is confirmed.
+  virtual void OpenSettings() {}
+  // A short line that says a quiet command worked ("저장했습니다: …"); it goes by itself.
+  virtual void ShowStatusMessage(const std::string& /*AText*/) {}
 };
 
 }  // namespace kestrill

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "core/FileHelpers.h"
+#include "core/Paths.h"
 #include "core/TextUtil.h"
 #include "engine/ChatController.h"
 #include "engine/FigureMarks.h"
@@ -89,11 +90,23 @@ bool TChatController::SaveAll() {
 }
 
 void TChatController::MenuSaveChatClick() {
-  if (SaveAll() && !(FFiles.State == cfsNew && FChatHistory.empty())) FFiles.State = cfsOpen;
+  const bool Saved = SaveQuietly();
+  // The user's own command says it worked; the save after every turn stays quiet.
+  if (Saved && !FFiles.FileName.empty())
+    FControls.ShowStatusMessage("저장했습니다: " + FileNameOfPath(FFiles.FileName));
 }
 
-void TChatController::AfterTurn() {
+bool TChatController::SaveQuietly() {
+  if (!SaveAll()) return false;
+  if (FFiles.State == cfsNew && FChatHistory.empty()) return false;
+  FFiles.State = cfsOpen;
+  return true;
+}
+
+void TChatController::AfterTurn(bool AStopped) {
   FTurn = nullptr;
+  // Every line that said something was under way says it ended, and how.
+  FView.EvaluateJavaScript(AStopped ? "endTurnLines(true);" : "endTurnLines(false);");
   ++FGeneration;  // nothing of the turn just ended lands after this
   // The answers of the turn just ended get their sources folded under them.
   std::size_t LastQuestion = 0;
@@ -104,7 +117,7 @@ void TChatController::AfterTurn() {
     }
   ShowSourcesOf(FView, FChatHistory, FAnswerTimes, LastQuestion);
   if (FConfig.Read(keys::FigureMarks, true)) ShowFiguresOf(FView, FChatHistory, LastQuestion);
-  if (FSaveAfterTurn && !FChatHistory.empty()) MenuSaveChatClick();
+  if (FSaveAfterTurn && !FChatHistory.empty()) SaveQuietly();
 }
 
 void TChatController::sbNewChatClick() {
@@ -155,6 +168,7 @@ void TChatController::OpenChat(const std::string& AFileName, const std::string& 
   FControls.SetChatTitle(ATitle);
   ++FGeneration;
   FChatHistory.clear();
+  FUnsent.clear();
   FControls.ClearPrompt();
   FView.EvaluateJavaScript(kClearPageScript);
   LoadHistoryFromFile(AFileName);
@@ -334,6 +348,19 @@ void TChatController::ChatWebBrowserShouldStartLoadWithRequest(const std::string
       }
     }
     if (FFiles.State == cfsModified) SaveAndRedraw();
+  } else if (Command->Action == "retry") {
+    // A question that never reached the model, sent again as it was.
+    auto Unsent = FUnsent.find(Command->Target);
+    if (Unsent == FUnsent.end() || FTurn || !FControls.SendEnabled()) return;
+    const std::string Typed = FControls.PromptText();
+    const std::string Question = Unsent->second;
+    FControls.SetPromptText(Question);
+    btnSendClick();
+    // What the user was typing meanwhile is still there after the resend.
+    if (!Trim(Typed).empty() && Typed != Question) FControls.SetPromptText(Typed);
+  } else if (Command->Action == "prompt") {
+    // A starter question fills the input box; the user sends it.
+    FControls.SetPromptText(PercentDecoded(Command->Target));
   } else if (Command->Action == "edit") {
     auto Find = [&] {
       return std::find_if(FChatHistory.begin(), FChatHistory.end(),

@@ -19,6 +19,7 @@ std::atomic<std::chrono::milliseconds::rep> GResponseMs{300000};
 std::atomic<std::chrono::milliseconds::rep> GDeadlineMs{300000};
 thread_local const std::function<void(const std::string&)>* GLiveReply = nullptr;
 thread_local const std::function<void(const std::string&)>* GLiveNotice = nullptr;
+thread_local long GLastStatus = 0;
 // Models a service refused to stream in this run ("provider model").
 std::mutex GUnstreamedMutex;
 std::set<std::string> GUnstreamed;
@@ -137,9 +138,21 @@ std::string PostChatJson(TAIProvider AProvider, const std::string& AUrl, const s
 
 static TChatReply PostStreamed(TAIProvider AProvider, const std::string& AUrl,
                                const std::string& ABody, const THttpHeaders& AHeaders);
+static TChatReply SendChatRequest(TAIProvider AProvider, const std::string& AUrl,
+                                  const std::string& ABody, const THttpHeaders& AHeaders);
+
+long LastProviderStatus() { return GLastStatus; }
 
 TChatReply PostChatRequest(TAIProvider AProvider, const std::string& AUrl, const std::string& ABody,
                            const THttpHeaders& AHeaders) {
+  GLastStatus = 0;
+  TChatReply Reply = SendChatRequest(AProvider, AUrl, ABody, AHeaders);
+  GLastStatus = Reply.StatusCode;
+  return Reply;
+}
+
+static TChatReply SendChatRequest(TAIProvider AProvider, const std::string& AUrl,
+                                  const std::string& ABody, const THttpHeaders& AHeaders) {
   if (!GLiveReply || !*GLiveReply) return PostPlain(AUrl, ABody, AHeaders);
   const std::string Model = ModelOf(AProvider, AUrl, ABody);
   const std::string Key = std::to_string(AProvider) + " " + Model;

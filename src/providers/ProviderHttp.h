@@ -58,6 +58,10 @@ std::string UnstreamedModelNotice(const std::string& AModel);
 // Forgets which models were refused streaming (tests start each case afresh).
 void ForgetUnstreamedModels();
 
+// The HTTP status of the last provider exchange made on this thread (0 when it failed before
+// one came): what a failure shown to the user is explained by.
+long LastProviderStatus();
+
 // The same, with the HTTP status the reply came with: a failure worded from the body alone (an
 // HTML error page, an empty body) says which status it was.
 struct TChatReply {

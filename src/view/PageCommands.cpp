@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "core/TextEncoding.h"
+
 namespace kestrill {
 
 std::optional<TPageCommand> ParsePageCommand(std::string_view AUrl) {
@@ -21,6 +23,27 @@ std::optional<TPageCommand> ParsePageCommand(std::string_view AUrl) {
   if (auto Slash = Target.find('/'); Slash != std::string_view::npos)
     Target = Target.substr(0, Slash);
   return TPageCommand{std::string(Pieces[2]), std::string(Target)};
+}
+
+std::string PercentDecoded(std::string_view AText) {
+  auto Hex = [](char C) -> int {
+    if (C >= '0' && C <= '9') return C - '0';
+    if (C >= 'a' && C <= 'f') return C - 'a' + 10;
+    if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+    return -1;
+  };
+  std::string Out;
+  Out.reserve(AText.size());
+  for (std::size_t I = 0; I < AText.size(); ++I) {
+    if (AText[I] == '%' && I + 2 < AText.size() && Hex(AText[I + 1]) >= 0 &&
+        Hex(AText[I + 2]) >= 0) {
+      Out += static_cast<char>(Hex(AText[I + 1]) * 16 + Hex(AText[I + 2]));
+      I += 2;
+    } else {
+      Out += AText[I];
+    }
+  }
+  return SanitizeUtf8(Out);
 }
 
 }  // namespace kestrill

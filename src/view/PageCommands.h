@@ -16,4 +16,8 @@ struct TPageCommand {
 // URL and for one with fewer than four "/"-separated pieces. Pieces after the fourth are ignored.
 std::optional<TPageCommand> ParsePageCommand(std::string_view AUrl);
 
+// A target the page wrote with encodeURIComponent, decoded ("%XX" to its byte; a broken escape
+// stays as it is). Invalid UTF-8 is replaced.
+std::string PercentDecoded(std::string_view AText);
+
 }  // namespace kestrill

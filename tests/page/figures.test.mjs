@@ -41,7 +41,7 @@ test('figures are marked in the text, never in code, and the Markdown stays as d
   assert.equal(drawn.table, 2);
   assert.deepEqual(drawn.code, ['95,000원', '95,000원\n']);  // code is never marked
   assert.equal(drawn.link, '링크');
-  assert.equal(drawn.summary, '출처: get_yahoo_price · 수치 확인: 3개 중 1개 일치 · 2개 확인 안 됨');
+  assert.equal(drawn.summary, '출처: 야후 시세 · 수치 확인: 3개 중 1개 일치 · 2개 확인 안 됨');
   assert.equal(drawn.ran, undefined);
   // The unbacked figure is underlined in the warning colour.
   const style = await page.evaluate(() => {

@@ -40,3 +40,17 @@ export async function openPage(browser, viewport = { width: 900, height: 700 }) 
 export function bridgeScripts(messages) {
   return JSON.parse(execFileSync(scriptsTool, { input: JSON.stringify(messages) }).toString('utf8'));
 }
+
+// Waits until the window has stayed at one scroll position for ten frames running (a smooth
+// scroll is over) and returns it.
+export async function restingScroll(page) {
+  return page.evaluate(() => new Promise((done) => {
+    let last = -1, still = 0;
+    const look = () => {
+      still = window.scrollY === last ? still + 1 : 0;
+      last = window.scrollY;
+      if (still >= 10) done(last); else requestAnimationFrame(look);
+    };
+    requestAnimationFrame(look);
+  }));
+}

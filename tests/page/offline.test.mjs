@@ -198,8 +198,8 @@ test('the window works under its policy and nothing it does is refused', async (
     assert.deepEqual(directives[name], ["'none'"], name);
   assert.deepEqual(directives['img-src'], ['data:', 'blob:']);
   assert.deepEqual(directives['style-src'], ["'unsafe-inline'"]);
-  // The page's own script and its three libraries, each by its hash; nothing else.
-  assert.equal(directives['script-src'].length, 4);
+  // The page's own script and its four libraries, each by its hash; nothing else.
+  assert.equal(directives['script-src'].length, 5);
   assert.ok(directives['script-src'].every((s) => /^'sha256-[A-Za-z0-9+/]{43}='$/.test(s)));
 
   await watchViolations(page);
@@ -279,7 +279,7 @@ test('an exported chat opened as a file fetches nothing and shows what the windo
   await assertNothingFetched(page);
   assert.deepEqual(r, {
     title: '<!--<script> 종가는? -->', question: '<!--<script> 종가는? -->', file: '📄 pixel.png',
-    call: 'search_web {"query":"`a` <img src=x onerror=alert(1)> `b`"}',
+    call: '웹 검색 {"query":"`a` <img src=x onerror=alert(1)> `b`"}',  // the tool by its label
     result: `<!--<script></script><img src=${base}/result>`, chartTitle: '</script><b>t</b>',
   });
   assertReplyShape(reply);

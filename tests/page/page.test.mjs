@@ -49,7 +49,7 @@ test('bubbles have the classes, ids and children order the styles hang on', asyn
     img: document.querySelector('img').getAttribute('src'),
     file: document.querySelector('.file-box').textContent,
   }));
-  assert.deepEqual(details.titles, [['Edit', '✏️'], ['Delete', '🗑️']]);
+  assert.deepEqual(details.titles, [['편집', '✏️'], ['삭제', '🗑️']]);
   assert.equal(details.img, 'data:image/png;base64,iVBORw0KGgo=');
   assert.equal(details.file, '📄 report.pdf');
   await page.close();
@@ -72,7 +72,7 @@ test('computed styles carry the layout', async () => {
       aiWrap: cs('.ai-wrap', ['justify-content']),
       userMsg: cs('.user-msg', ['background-color', 'color', 'border-bottom-right-radius', 'max-width']),
       aiMsg: cs('.ai-msg', ['background-color', 'color', 'overflow-x']),
-      menu: cs('.action-menu', ['display']),
+      menu: cs('.action-menu', ['display', 'visibility']),
       table: cs('table', ['border-collapse', 'width']),
       td: cs('td', ['border-top-width', 'border-top-style', 'border-top-color', 'text-align']),
       th: cs('th', ['background-color']),
@@ -91,7 +91,7 @@ test('computed styles carry the layout', async () => {
   assert.deepEqual(s.userMsg, { 'background-color': 'rgb(0, 122, 255)', color: 'rgb(255, 255, 255)',
                                 'border-bottom-right-radius': '4px', 'max-width': '85%' });
   assert.deepEqual(s.aiMsg, { 'background-color': 'rgb(242, 242, 247)', color: 'rgb(0, 0, 0)', 'overflow-x': 'auto' });
-  assert.equal(s.menu.display, 'none');
+  assert.deepEqual(s.menu, { display: 'flex', visibility: 'hidden' });  // its room kept, so nothing moves
   assert.equal(s.table['border-collapse'], 'collapse');
   assert.deepEqual(s.td, { 'border-top-width': '1px', 'border-top-style': 'solid',
                            'border-top-color': 'rgb(221, 221, 221)', 'text-align': 'center' });
@@ -104,7 +104,7 @@ test('computed styles carry the layout', async () => {
   assert.deepEqual(s.indicator, { display: 'flex', gap: '4px' });
 
   await page.hover('.user-wrap');  // the menu shows only under the pointer
-  assert.equal(await page.evaluate(() => getComputedStyle(document.querySelector('.user-wrap .action-menu')).display), 'flex');
+  assert.equal(await page.evaluate(() => getComputedStyle(document.querySelector('.user-wrap .action-menu')).visibility), 'visible');
   await page.close();
 });
 
@@ -138,11 +138,11 @@ test('action links navigate to chatui:// and the page stays', async () => {
   await page.evaluate(() => { appendChat(true, 'ABC-1', 'hi'); appendChat(false, '', 'status'); });
   const containers = page.locator('.msg-container');
   await containers.nth(0).hover();
-  await containers.nth(0).locator('span[title=Edit]').click();
-  await containers.nth(0).locator('span[title=Delete]').click();
+  await containers.nth(0).locator('span[title="편집"]').click();
+  await containers.nth(0).locator('span[title="삭제"]').click();
   await containers.nth(1).hover();
-  await containers.nth(1).locator('span[title=Edit]').click();
-  await containers.nth(1).locator('span[title=Delete]').click();
+  await containers.nth(1).locator('span[title="편집"]').click();
+  await containers.nth(1).locator('span[title="삭제"]').click();
   await page.waitForTimeout(200);
   assert.deepEqual(requests.filter((u) => u.startsWith('chatui:')),
     ['chatui://edit/ABC-1', 'chatui://delete/ABC-1', 'chatui://edit/', 'chatui://delete/']);

@@ -4,7 +4,7 @@
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 
-import { bridgeScripts, launch, openPage } from './harness.mjs';
+import { bridgeScripts, launch, openPage, restingScroll } from './harness.mjs';
 
 let browser;
 before(async () => { browser = await launch(); });
@@ -23,7 +23,7 @@ test('status and error lines are drawn apart from answers', async () => {
     ['', '🔍 웹 검색 중: "삼성전자"', 'status'],
     ['', '💻 터미널 실행: dir', 'status'],
     ['', '중지되었습니다.', 'status'],
-    ['C1', '🛠️ [draw_stock_chart] 실행 중...', 'status'],
+    ['C1', '🛠️ [draw_stock_chart] 실행 중...', 'status', '🛠️ [차트] 실행 중...'],  // the tool by its label
     ['M1', 'OpenAI 에러: Incorrect API key provided', 'error'],  // a chatbot failure in the reply's place
     ['M2', '네트워크 통신 에러: Timeout was reached', 'error'],
     ['M3', '오류: 응답을 받지 못했습니다.', 'error'],
@@ -46,14 +46,14 @@ test('status and error lines are drawn apart from answers', async () => {
   assert.equal(user.cls, 'msg user-msg');
   const kinds = { error: 'msg ai-msg notice-msg error-msg', status: 'msg ai-msg notice-msg status-msg', answer: 'msg ai-msg' };
   assert.deepEqual(drawn.map((d) => d.cls), cases.map(([, , kind]) => kinds[kind]));
-  for (const [i, [, text, kind]] of cases.entries()) {
+  for (const [i, [, text, kind, shown]] of cases.entries()) {
     const d = drawn[i];
     if (kind === 'answer') {
       assert.deepEqual([d.bg, d.border], ['rgb(242, 242, 247)', 'none rgb(0, 0, 0)'], text);
       continue;
     }
     // The program's own text, as it is: no Markdown, line breaks kept.
-    assert.equal(d.text, text.replace(/\r\n/g, '\n'));
+    assert.equal(d.text, shown ?? text.replace(/\r\n/g, '\n'));
     assert.equal(d.bold, false);
     if (kind === 'error') {
       assert.equal(d.border, 'solid rgb(229, 72, 77)', text);
@@ -80,8 +80,8 @@ test('the tool line says when its tool has returned', async () => {
   }, [enc('🛠️ [draw_stock_chart] 실행 중...'), enc('🛠️ [get_yahoo_price] 실행 중...'),
       enc('🛠️ [draw_stock_chart] 완료')]);
   assert.deepEqual(r, [
-    ['🛠️ [draw_stock_chart] 완료', 'msg ai-msg notice-msg status-msg status-done'],
-    ['🛠️ [get_yahoo_price] 실행 중...', 'msg ai-msg notice-msg status-msg'],
+    ['🛠️ [차트] 완료', 'msg ai-msg notice-msg status-msg status-done'],
+    ['🛠️ [야후 시세] 실행 중...', 'msg ai-msg notice-msg status-msg'],
   ]);
   await page.close();
 });
@@ -161,20 +161,6 @@ test('tables keep their column alignment and their whole outline', async () => {
   for (const p of grey) assert.ok(p.every((v) => v > 200 && v < 235), JSON.stringify(grey));
   await page.close();
 });
-
-// Waits until the window has stayed at one scroll position for ten frames running (a smooth
-// scroll is over) and returns it.
-async function restingScroll(page) {
-  return page.evaluate(() => new Promise((done) => {
-    let last = -1, still = 0;
-    const look = () => {
-      still = window.scrollY === last ? still + 1 : 0;
-      last = window.scrollY;
-      if (still >= 10) done(last); else requestAnimationFrame(look);
-    };
-    requestAnimationFrame(look);
-  }));
-}
 
 test('a long reply is shown from its first line, a short one at the bottom', async () => {
   const { page } = await openPage(browser, { width: 900, height: 600 });

@@ -44,9 +44,9 @@ test('sources fold under their answer and show each tool, its time and its resul
     count: 1,
     after: 'A1',
     open: false,
-    summary: '출처: get_krx_price, search_dart_disclosures',
-    calls: ['get_krx_price {"stock_code":"005930"}15:07:12', 'search_dart_disclosures {}',
-            'get_krx_price {"stock_code":"000660"}'],
+    summary: '출처: KRX 시세, DART 공시',
+    calls: ['KRX 시세 {"stock_code":"005930"}15:07:12', 'DART 공시 {}',
+            'KRX 시세 {"stock_code":"000660"}'],
     results: ['[삼성전자] 종가: 71500원\r\n<b>x</b>', '[SK하이닉스]'],
     markup: 0,
   });

@@ -101,6 +101,15 @@ class TFakeControls : public IMainControls {
   }
   void HideAttachmentPreview() override { ++PreviewHidden; }
   void OpenURL(const std::string& AUrl) override { Opened.push_back(AUrl); }
+  void SetProviderIndex(int AIndex) override { Provider = AIndex; }
+  void OpenSettings() override {
+    ++SettingsOpened;
+    if (WhileSettingsOpen) WhileSettingsOpen();
+  }
+  void ShowStatusMessage(const std::string& AText) override { StatusMessages.push_back(AText); }
+  int SettingsOpened = 0;
+  std::function<void()> WhileSettingsOpen;  // what the user does in the dialog
+  std::vector<std::string> StatusMessages;
   std::vector<std::string> ItemFiles() const {
     std::vector<std::string> Out;
     for (const TItem& I : Items) Out.push_back(I.FileName);

@@ -158,9 +158,11 @@ TEST_F(AgentLoopTest, EveryProviderRunsAToolAndSendsItsResultBackInItsOwnShape) 
     const auto& H = Controller->ChatHistory();
     EXPECT_EQ(H[2].Text, kChart);
     EXPECT_EQ(H[3].Text, "최종 답");
-    // The turn ends, then the answer gets its sources: the tool, its arguments, its result.
-    ASSERT_GE(View.Scripts.size(), 2u);
-    EXPECT_EQ(View.Scripts[View.Scripts.size() - 2], "removeLoading();");
+    // The turn ends (its lines finished), then the answer gets its sources: the tool, its
+    // arguments, its result.
+    ASSERT_GE(View.Scripts.size(), 3u);
+    EXPECT_EQ(View.Scripts[View.Scripts.size() - 3], "removeLoading();");
+    EXPECT_EQ(View.Scripts[View.Scripts.size() - 2], "endTurnLines(false);");
     EXPECT_EQ(View.Scripts.back().rfind("appendSources(\"" + H[3].MsgID + "\", \"[{\\\"tool\\\":\\\"get_yahoo_price\\\"", 0), 0u)
         << View.Scripts.back();
     EXPECT_EQ(LastBubble(), Bubble("최종 답", H[3].MsgID));
@@ -230,6 +232,7 @@ TEST_F(AgentLoopTest, EveryEndingGivesTheButtonBackAndSaysWhy) {
     EXPECT_TRUE(Controls.Send);
     std::vector<std::string> Tail{"removeLoading();"};
     if (!C.Bubble.empty()) Tail.push_back(Bubble(C.Bubble));
+    Tail.push_back("endTurnLines(false);");
     if (C.Answered) {
       EXPECT_EQ(Roles(), std::vector<std::string>{"user"});
     } else {
@@ -245,12 +248,16 @@ TEST_F(AgentLoopTest, EveryEndingGivesTheButtonBackAndSaysWhy) {
 TEST_F(AgentLoopTest, MissingKeyIsAMessageBoxAndTheQuestionIsNotKept) {
   Config.Write(keys::ClaudeKey, "");
   Controls.Provider = 2;
+  View.Scripts.clear();
   Turn("q");
   const std::string PromptId = ScriptIdOf(View.Scripts.front());
-  EXPECT_EQ(Dialogs.Alarms, std::vector<std::string>{"Claude API 키 값을 설정하지 않았습니다."});
-  EXPECT_EQ(std::vector<std::string>(View.Scripts.end() - 2, View.Scripts.end()),
+  ASSERT_EQ(Dialogs.Questions.size(), 1u);
+  EXPECT_EQ(Dialogs.Questions[0].rfind("Claude API 키 값을 설정하지 않았습니다.\r\n", 0), 0u);
+  EXPECT_EQ(std::vector<std::string>(View.Scripts.end() - 3, View.Scripts.end()),
             (std::vector<std::string>{"markNotSent(" + EscapeForJS(PromptId) + ");",
-                                      "removeLoading();"}));
+                                      "removeLoading();", "endTurnLines(false);"}));
+  EXPECT_EQ(Controls.Prompt, "q");  // waiting in the input box
+  Controls.Prompt.clear();
   EXPECT_EQ(Provider.RequestCount(), 0u);
   EXPECT_TRUE(Roles().empty());  // the next question is not sent after an unanswered one
 
@@ -271,8 +278,9 @@ TEST_F(AgentLoopTest, AFailingToolEndsTheTurnCleanly) {
   EXPECT_EQ(Roles(), (std::vector<std::string>{"user", "assistant*", "tool*"}));
   EXPECT_EQ(Controller->ChatHistory()[2].Text,
             "도구 실행 중 오류: 요청 중 오류 발생: 야후 API 에러: 404 - Not Found");
-  EXPECT_EQ(View.Scripts.back(), Bubble("[get_yahoo_price] 도구 실행 중 오류가 발생했습니다: 요청 "
-                                        "중 오류 발생: 야후 API 에러: 404 - Not Found"));
+  EXPECT_EQ(LastBubble(), Bubble("[get_yahoo_price] 도구 실행 중 오류가 발생했습니다: 요청 "
+                                 "중 오류 발생: 야후 API 에러: 404 - Not Found"));
+  EXPECT_EQ(View.Scripts.back(), "endTurnLines(false);");
   EXPECT_EQ(Provider.RequestCount(), 1u);
 }
 
@@ -450,8 +458,9 @@ TEST_F(AgentLoopTest, StopAbandonsTheRequestInFlight) {
   ASSERT_TRUE(Queue.RunNext());  // the turn reads the provider index and sends
   Controller->StopCommand();
   EXPECT_TRUE(Controls.Send);
-  EXPECT_EQ(View.Scripts[View.Scripts.size() - 2], "removeLoading();");
+  EXPECT_EQ(View.Scripts[View.Scripts.size() - 3], "removeLoading();");
   EXPECT_EQ(LastBubble(), Bubble("중지되었습니다."));
+  EXPECT_EQ(View.Scripts.back(), "endTurnLines(true);");  // every line says it was stopped
   EXPECT_EQ(Roles(), std::vector<std::string>{"user"});
   for (int I = 0; I < 100 && Controller->Busy(); ++I)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

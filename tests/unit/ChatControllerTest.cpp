@@ -11,6 +11,7 @@
 #include "core/JsonPath.h"
 #include "engine/ChatController.h"
 #include "view/PageText.h"
+#include "view/ViewBridge.h"
 
 using namespace kestrill;
 using namespace kestrill::testing;
@@ -88,7 +89,8 @@ TEST_F(ChatControllerTest, ChatbotTurnInOrder) {
   EXPECT_EQ(View.Scripts,
             (TScripts{"removeLoading();",
                       "appendChat(false, \"" + Reply.MsgID +
-                          "\", \"%EB%8B%B5%EB%B3%80%EC%9E%85%EB%8B%88%EB%8B%A4\");"}));
+                          "\", \"%EB%8B%B5%EB%B3%80%EC%9E%85%EB%8B%88%EB%8B%A4\");",
+                      "endTurnLines(false);"}));
   EXPECT_TRUE(Controls.Send);
   EXPECT_EQ(Controller.ChatFileState(), cfsModified);
 }
@@ -119,20 +121,34 @@ TEST_F(ChatControllerTest, NoReplyTakesThePromptBackMarksItAndKeepsTheState) {
     EXPECT_TRUE(Controller.ChatHistory().empty());
     const std::string Mark = "markNotSent(\"" + Id + "\");";
     const TScripts Expected =
-        Mode == 0 ? TScripts{"removeLoading();", Mark} : TScripts{Mark, "removeLoading();"};
+        Mode == 0 ? TScripts{"removeLoading();", Mark, "endTurnLines(false);"}
+                  : TScripts{Mark, "removeLoading();", "endTurnLines(false);"};
     EXPECT_EQ(View.Scripts, Expected);
+    EXPECT_EQ(Controls.Prompt, "hi");  // back in the input box, not lost
     // Marked changed by the send; saving again what the file holds loses nothing.
     EXPECT_EQ(Controller.ChatFileState(), cfsModified);
     EXPECT_EQ(Server.RequestCount(), 0u);
   }
-  EXPECT_EQ(Dialogs.Alarms,
-            TScripts{"OpenAI API 키 값을 설정하지 않았습니다."});  // agent mode says why
+  // Both modes say which key is missing and offer the settings.
+  const std::string Offer =
+      "OpenAI API 키 값을 설정하지 않았습니다.\r\n환경설정에서 키를 넣거나, 오른쪽 위에서 키를 "
+      "넣은 제공자를 고르세요.\r\n\r\n환경설정을 열까요?";
+  EXPECT_EQ(Dialogs.Questions, (TScripts{Offer, Offer}));
+  EXPECT_TRUE(Dialogs.Alarms.empty());
+  EXPECT_EQ(Controls.SettingsOpened, 0);  // answered No
 }
 
 TEST_F(ChatControllerTest, AFailureIsShownButNeverStoredAsTheModelsWords) {
   const std::pair<TCannedResponse, std::string> Cases[] = {
-      {{401, R"({"error":{"message":"Incorrect API key"}})"}, "OpenAI 에러: Incorrect API key"},
+      // The common causes lead with what to do; the provider's own words and the status stay.
+      {{401, R"({"error":{"message":"Incorrect API key"}})"},
+       "API 키가 올바르지 않거나 권한이 없습니다 (HTTP 401) — 환경설정에서 키를 확인하세요.\n"
+       "OpenAI 에러: Incorrect API key"},
+      {{429, R"({"error":{"message":"Rate limit reached"}})"},
+       "요청 한도를 넘었습니다 (HTTP 429) — 잠시 후 다시 시도하세요.\nOpenAI 에러: Rate limit "
+       "reached"},
       {{502, "<html>Bad Gateway</html>", "text/html"},
+       "제공자 서버에 오류가 났습니다 (HTTP 502) — 잠시 후 다시 시도하세요.\n"
        "오류: 응답을 읽을 수 없습니다(JSON이 아니거나 너무 깊게 중첩되어 있습니다) (HTTP 502). "
        "응답 앞부분: "
        "<html>Bad Gateway</html>"},
@@ -151,7 +167,7 @@ TEST_F(ChatControllerTest, AFailureIsShownButNeverStoredAsTheModelsWords) {
     EXPECT_TRUE(Controller.ChatHistory().empty());
     EXPECT_EQ(View.Scripts, (TScripts{"removeLoading();",
                                       "appendChat(false, \"\", \"" + EncodeForPage(Text) + "\");",
-                                      "markNotSent(\"" + Id + "\");"}));
+                                      "markNotSent(\"" + Id + "\");", "endTurnLines(false);"}));
     EXPECT_TRUE(Controls.Send);
     EXPECT_EQ(Controller.ChatFileState(), cfsModified);
   }
@@ -260,10 +276,35 @@ TEST(FirstStart, AnEmptyChatSaysWhereToEnterAKeyUntilOneIsSet) {
   TChatController Controller(Config, View, Queue, Dialogs, Controls);
   Controller.FormCreate();
   Controller.ChatWebBrowserDidFinishLoad();
-  ASSERT_FALSE(View.Scripts.empty());
-  EXPECT_EQ(View.Scripts.back(),
-            "appendChat(false, \"\", \"" + EncodeForPage(FirstStartNote(Config)) + "\");");
+  const std::string Note =
+      "appendChat(false, \"\", \"" + EncodeForPage(FirstStartNote(Config)) + "\");";
+  EXPECT_EQ(View.Scripts, (TScripts{Note, "showStarters();"}));
   EXPECT_NE(FirstStartNote(Config).find("환경설정"), std::string::npos);
+
+  // A send on the provider without a key says which and offers the settings, where the user
+  // sets up OpenAI: the box follows, and the note goes at once.
+  Controls.Provider = 0;
+  Controls.Mode = 1;
+  Controls.Prompt = "질문";
+  Dialogs.NextAnswer = true;
+  Controls.WhileSettingsOpen = [&] { Config.Write(keys::OpenAIKey, "sk-1"); };
+  Controller.btnSendClick();
+  while (!Controls.Send) ASSERT_TRUE(Queue.RunNext());
+  ASSERT_EQ(Dialogs.Questions.size(), 1u);
+  EXPECT_EQ(Dialogs.Questions[0],
+            "Gemini API 키 값을 설정하지 않았습니다.\r\n환경설정에서 키를 넣거나, 오른쪽 위에서 "
+            "키를 넣은 제공자를 고르세요.\r\n\r\n환경설정을 열까요?");
+  EXPECT_EQ(Controls.SettingsOpened, 1);
+  EXPECT_EQ(Controls.Prompt, "질문");  // the question waits in the input box
+  View.Scripts.clear();
+  Controller.SettingsSaved();  // as the window does when the dialog is confirmed
+  EXPECT_EQ(Controls.Provider, 1);
+  EXPECT_EQ(View.Scripts, (TScripts{kClearPageScript, "showStarters();"}));
+  // With two set up, the choice stays the user's.
+  Controls.Provider = 2;
+  Config.Write(keys::GeminiKey, "g");
+  Controller.SettingsSaved();
+  EXPECT_EQ(Controls.Provider, 2);
   for (auto Key : {keys::GeminiKey, keys::OllamaURL}) {
     TConfig Fresh(Home + "/Other.Ini");
     Fresh.Write(Key, "x");
@@ -303,4 +344,29 @@ TEST_F(ChatControllerTest, ReplyCapComesFromTheSettingsBeforeEachTurn) {
   EXPECT_EQ(ToolBodyLimit(), std::size_t{2} << 20);
   ASSERT_TRUE(Queue.RunNext());
   SetResponseLimits(0, 0);
+}
+
+TEST_F(ChatControllerTest, AnUnsentQuestionIsSentAgainFromItsBubble) {
+  Server.Enqueue({503, ""});
+  Send("삼성전자 주가?");
+  const std::string Id = Controller.ChatHistory()[0].MsgID;
+  ASSERT_TRUE(Queue.RunNext());
+  EXPECT_TRUE(Controller.ChatHistory().empty());
+  // The user starts typing another question, then asks for the first one again.
+  Controls.Prompt = "다른 질문";
+  Controller.ChatWebBrowserShouldStartLoadWithRequest("chatui://retry/" + Id);
+  ASSERT_EQ(Controller.ChatHistory().size(), 1u);
+  EXPECT_EQ(Controller.ChatHistory()[0].Text, "삼성전자 주가?");
+  EXPECT_EQ(Controls.Prompt, "다른 질문");
+  ASSERT_TRUE(Queue.RunNext());
+  ASSERT_EQ(Controller.ChatHistory().size(), 2u);
+  EXPECT_EQ(Controller.ChatHistory()[1].Text, "답변입니다");
+  // A starter question fills the input box, decoded.
+  Controller.ChatWebBrowserShouldStartLoadWithRequest(
+      "chatui://prompt/%EC%BD%94%EC%8A%A4%ED%94%BC%20%EC%98%A4%EB%8A%98%20%EC%8B%9C%ED%99%A9");
+  EXPECT_EQ(Controls.Prompt, "코스피 오늘 시황");
+  // Ctrl+S says where it saved.
+  Controller.MenuSaveChatClick();
+  ASSERT_EQ(Controls.StatusMessages.size(), 1u);
+  EXPECT_EQ(Controls.StatusMessages[0].rfind("저장했습니다: ", 0), 0u);
 }

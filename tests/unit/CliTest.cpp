@@ -307,7 +307,9 @@ TEST(Cli, OneChatbotTurnPerProvider) {
   TRun R = RunCli(Home, Server.BaseUrl(), "--provider chatgpt hi");
   EXPECT_EQ(R.Status, 1);
   EXPECT_EQ(R.Out, "");
-  EXPECT_EQ(R.Err, "OpenAI 에러: Incorrect API key\n");
+  EXPECT_EQ(R.Err,
+            "API 키가 올바르지 않거나 권한이 없습니다 (HTTP 401) — 환경설정에서 키를 확인하세요.\n"
+            "OpenAI 에러: Incorrect API key\n");
 }
 
 TEST(Cli, GeminiAsksForTwoToolsInOneReplyAndGetsBothAnswersInOneTurn) {

@@ -199,7 +199,8 @@ TEST(LiveReply, StopMidStreamKeepsWhatWasShownAndSaysItStopped) {
   EXPECT_EQ(std::vector<std::string>(Removed + 1, View.Scripts.end()),
             (std::vector<std::string>{
                 "appendChat(false, \"" + Partial.MsgID + "\", \"%EC%82%BC%EC%84%B1\");",
-                "appendChat(false, \"\", \"%EC%A4%91%EC%A7%80%EB%90%98%EC%97%88%EC%8A%B5%EB%8B%88%EB%8B%A4.\");"}));
+                "appendChat(false, \"\", \"%EC%A4%91%EC%A7%80%EB%90%98%EC%97%88%EC%8A%B5%EB%8B%88%EB%8B%A4.\");",
+                "endTurnLines(true);"}));
   Controller.Shutdown();
   unsetenv("KESTRILL_OPENAI_URL");
 }
