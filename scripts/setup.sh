@@ -15,6 +15,8 @@ PACKAGES=(
   chromium fonts-noto-cjk fonts-noto-color-emoji
   # the window (Qt 6 Widgets + WebEngine) and its tests under a virtual display
   qt6-base-dev qt6-webengine-dev xvfb xauth
+  # Qt's own texts (file dialogs, standard buttons) in Korean on a Korean desktop
+  qt6-translations-l10n
   # WebP thumbnails of attached images
   qt6-image-formats-plugins
   # the fuzz targets: clang and its libFuzzer and sanitizer runtimes (only recommended by clang)

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -14,7 +15,35 @@ QString U(const std::string& AText) { return QString::fromStdString(AText); }
 
 constexpr int kFileRole = Qt::UserRole, kTitleRole = Qt::UserRole + 1;
 
+// A snippet is a few words around a match; anything longer is cut before the expressions run.
+constexpr int kMaxSnippetChars = 2000;
+
 }  // namespace
+
+QString PlainSnippet(const QString& AMarkdown) {
+  using RE = QRegularExpression;
+  static const struct {
+    RE Pattern;
+    const char* Replacement;
+  } kRules[] = {
+      {RE("(```|~~~)[^\\s`~]*"), " "},  // code fences and their language
+      {RE("(^|\\n)[ \\t]*\\|?[ \\t]*:?-{3,}:?[ \\t|:-]*(?=\\n|$)"), "\\1"},  // table rules
+      {RE("(^|\\n)[ \\t]*(#{1,6}|>+)[ \\t]+"), "\\1"},                       // headings, quotes
+      {RE("(^|\\n)[ \\t]*([-*+]|\\d{1,3}[.)])[ \\t]+"), "\\1"},              // list marks
+      {RE("!?\\[([^\\]\\n]*)\\]\\([^)\\s]*\\)?"), "\\1"},        // links, images: the text
+      {RE("<(https?://[^>\\s]*)>"), "\\1"},                      // bare addresses
+      {RE("(\\*\\*\\*?|__|~~)(?=\\S)(.+?)(?<=\\S)\\1"), "\\2"},  // strong, struck
+      {RE("\\*\\*+|~~"), ""},                                    // the half of one the excerpt cut
+      {RE("(?<![\\w*])\\*(?=\\S)([^*\\n]+?)(?<=\\S)\\*(?![\\w*])"), "\\1"},  // emphasis
+      {RE("(?<!\\w)_(?=\\S)([^_\\n]+?)(?<=\\S)_(?!\\w)"), "\\1"},
+      {RE("`+"), ""},                  // inline code
+      {RE("[ \\t]*\\|[ \\t]*"), " "},  // table cells
+      {RE("\\s+"), " "},
+  };
+  QString Text = AMarkdown.left(kMaxSnippetChars);
+  for (const auto& R : kRules) Text.replace(R.Pattern, QString::fromLatin1(R.Replacement));
+  return Text.trimmed();
+}
 
 TChatSearchBox::TChatSearchBox(TSearcher ASearcher, QWidget* AParent)
     : QWidget(AParent), FSearcher(std::move(ASearcher)) {
@@ -50,9 +79,20 @@ TChatSearchBox::TChatSearchBox(TSearcher ASearcher, QWidget* AParent)
 
 bool TChatSearchBox::Active() const { return FActive; }
 
-void TChatSearchBox::Clear() { edSearch->clear(); }
+void TChatSearchBox::Clear() {
+  edSearch->clear();
+  FTimer->stop();
+  RunSearch();
+}
 
 bool TChatSearchBox::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  // The window's Escape (stop the answer) would take the key first: while there is a search to
+  // clear, the box keeps it.
+  if (AWatched == edSearch && AEvent->type() == QEvent::ShortcutOverride &&
+      static_cast<QKeyEvent*>(AEvent)->key() == Qt::Key_Escape && !edSearch->text().isEmpty()) {
+    AEvent->accept();
+    return true;
+  }
   if (AWatched == edSearch && AEvent->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(AEvent)->key() == Qt::Key_Escape && !edSearch->text().isEmpty()) {
     edSearch->clear();
@@ -76,9 +116,9 @@ void TChatSearchBox::RunSearch() {
       Label->setWordWrap(false);
       Label->setText("<div>" + U(H.Title).toHtmlEscaped() +
                      "</div><div style='color:#8E8E93; font-size:11px'>" +
-                     U(H.Snippet).toHtmlEscaped() + "</div>");
+                     PlainSnippet(U(H.Snippet)).toHtmlEscaped() + "</div>");
       Label->setContentsMargins(4, 3, 4, 3);
-      Label->setToolTip(U(H.Snippet));
+      Label->setToolTip(PlainSnippet(U(H.Snippet)));
       Label->setAttribute(Qt::WA_TransparentForMouseEvents);
       Item->setSizeHint(Label->sizeHint());
       ListSearchHits->setItemWidget(Item, Label);

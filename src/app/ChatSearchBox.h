@@ -15,6 +15,10 @@ class QTimer;
 
 namespace kestrill {
 
+// What a snippet of a message says, without its Markdown: no emphasis marks, heading or list
+// marks, code fences or table rules, and a link's text without its address; on one line.
+QString PlainSnippet(const QString& AMarkdown);
+
 class TChatSearchBox : public QWidget {
   Q_OBJECT
  public:
@@ -22,6 +26,7 @@ class TChatSearchBox : public QWidget {
   TChatSearchBox(TSearcher ASearcher, QWidget* AParent);
 
   bool Active() const;  // a query is typed: the hits stand in for the chat list
+  // Empties the box, and the chat list is back at once.
   void Clear();
 
  signals:

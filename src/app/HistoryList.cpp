@@ -1,11 +1,18 @@
 #include "app/HistoryList.h"
 
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <algorithm>
 
 namespace kestrill {
+
+QString OneLineTitle(const QString& ATitle) {
+  return QString(ATitle).replace(QRegularExpression("[\\r\\n\\t]+"), " ").trimmed();
+}
 
 THistoryList::THistoryList(QWidget* AParent) : QListWidget(AParent) {
   setObjectName("ListBoxHistory");
@@ -23,8 +30,8 @@ THistoryList::THistoryList(QWidget* AParent) : QListWidget(AParent) {
   FActionBtn->hide();
   connect(FActionBtn, &QPushButton::clicked, this, [this] {
     if (!FHoverItem) return;
-    emit ActionButtonClicked(FileOf(FHoverItem),
-                             FActionBtn->mapToGlobal(QPoint(0, FActionBtn->height())));
+    emit ItemMenuRequested(FileOf(FHoverItem),
+                           FActionBtn->mapToGlobal(QPoint(0, FActionBtn->height())));
   });
   // A scrolled list moves its items away from under the button.
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { HideActionButton(); });
@@ -55,8 +62,12 @@ QString THistoryList::SelectedFile() const {
 
 void THistoryList::AddChatItem(const QString& ATitle, const QString& AFileName, bool AAtTop,
                                double AFontSize) {
-  auto* Item = new QListWidgetItem(ATitle);
+  // One line, as the chat title above the page shows it; the whole title on hover, since the
+  // row shortens it.
+  const QString Title = OneLineTitle(ATitle);
+  auto* Item = new QListWidgetItem(Title);
   Item->setData(Qt::UserRole, AFileName);
+  Item->setToolTip(Title);
   if (AFontSize > 0) {
     QFont F = font();
     F.setPointSizeF(AFontSize);
@@ -112,15 +123,51 @@ void THistoryList::HideActionButton() {
   FHoverItem = nullptr;
 }
 
+QRect THistoryList::VisibleRowRect(const QListWidgetItem* AItem) const {
+  return visualItemRect(AItem).intersected(viewport()->rect());
+}
+
+void THistoryList::RequestMenuFromKeyboard() {
+  const QList<QListWidgetItem*> Selected = selectedItems();
+  QListWidgetItem* Item = Selected.isEmpty() ? currentItem() : Selected.first();
+  if (!Item) return;
+  scrollToItem(Item);
+  const QRect R = VisibleRowRect(Item);
+  if (R.isEmpty()) return;
+  emit ItemMenuRequested(FileOf(Item), viewport()->mapToGlobal(R.bottomLeft() + QPoint(8, 1)));
+}
+
 void THistoryList::keyPressEvent(QKeyEvent* AEvent) {
   if (AEvent->key() == Qt::Key_Delete && AEvent->modifiers() == Qt::NoModifier) {
     emit DeleteKeyPressed(SelectedFile());
     return;
   }
+  // The context menu key, and Shift+F10 where a keyboard has none.
+  if ((AEvent->key() == Qt::Key_Menu && AEvent->modifiers() == Qt::NoModifier) ||
+      (AEvent->key() == Qt::Key_F10 && AEvent->modifiers() == Qt::ShiftModifier)) {
+    RequestMenuFromKeyboard();
+    return;
+  }
   QListWidget::keyPressEvent(AEvent);
 }
 
+void THistoryList::contextMenuEvent(QContextMenuEvent* AEvent) {
+  if (AEvent->reason() != QContextMenuEvent::Mouse) {
+    RequestMenuFromKeyboard();
+    return;
+  }
+  const QPoint At = viewport()->mapFromGlobal(AEvent->globalPos());
+  if (QListWidgetItem* Item = itemAt(At)) emit ItemMenuRequested(FileOf(Item), AEvent->globalPos());
+}
+
 void THistoryList::mousePressEvent(QMouseEvent* AEvent) {
+  // A right click asks for the item's menu; it does not open the chat, as the "..." button
+  // does not.
+  if (AEvent->button() == Qt::RightButton) {
+    setFocus(Qt::MouseFocusReason);
+    AEvent->accept();
+    return;
+  }
   QListWidget::mousePressEvent(AEvent);
   // Opening the chat hands the focus to the input box; a click keeps it here so the arrow keys
   // go on walking the list.
@@ -136,7 +183,8 @@ void THistoryList::FollowPointer(const QPoint& AViewportPos) {
   QListWidgetItem* Item = itemAt(AViewportPos);
   if (Item) {
     if (Item == FHoverItem && FActionBtn->isVisible()) return;
-    const QRect R = visualItemRect(Item);
+    // At the right end of what shows of the row: a long title's row reaches past the list.
+    const QRect R = VisibleRowRect(Item);
     FActionBtn->setFixedHeight(R.height());  // as high as the item
     FActionBtn->move(R.right() + 1 - FActionBtn->width(), R.top());
     FHoverItem = Item;

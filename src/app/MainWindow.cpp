@@ -20,6 +20,7 @@
 #include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -105,7 +106,7 @@ void TfrmMain::ConnectControls() {
           &QAbstractTextDocumentLayout::documentSizeChanged, this,
           [this] { UpdateBottomHeight(); });
   connect(btnSend, &QPushButton::clicked, this, [this] { btnSendOrStopClick(); });
-  connect(sbNewChat, &QPushButton::clicked, this, [this] { FController->sbNewChatClick(); });
+  connect(sbNewChat, &QPushButton::clicked, this, [this] { NewChatClick(); });
   connect(sbSetting, &QPushButton::clicked, this, [this] { sbSettingClick(); });
   connect(sbAttach, &QToolButton::clicked, this, [this] { sbAttachClick(); });
   connect(LayoutPreview, &TAttachmentPreview::RemoveClicked, this,
@@ -120,7 +121,10 @@ void TfrmMain::ConnectControls() {
   connect(SearchBox, &TChatSearchBox::ChatChosen, this,
           [this](const QString& AFileName, const QString& ATitle) {
             SelectHistoryItem(AFileName.toStdString());
-            FController->ListBoxHistoryChange(AFileName.toStdString(), ATitle.toStdString());
+            // The title the sidebar shows (a renamed chat's), so the two never disagree.
+            const QListWidgetItem* Item = ListBoxHistory->ItemOf(AFileName);
+            const QString Title = Item ? Item->text() : ATitle;
+            FController->ListBoxHistoryChange(AFileName.toStdString(), Title.toStdString());
           });
   connect(ListBoxHistory, &THistoryList::ChatChosen, this,
           [this](const QString& AFileName, const QString& ATitle) {
@@ -130,7 +134,7 @@ void TfrmMain::ConnectControls() {
     FTargetItem = AFileName;
     MenuItemDeleteClick();
   });
-  connect(ListBoxHistory, &THistoryList::ActionButtonClicked, this,
+  connect(ListBoxHistory, &THistoryList::ItemMenuRequested, this,
           [this](const QString& AFileName, const QPoint& AMenuPos) {
             FTargetItem = AFileName;
             PopupMenu1->popup(AMenuPos);
@@ -167,9 +171,13 @@ void TfrmMain::BuildControls() {
   Logo->setContentsMargins(6, 0, 0, 0);
   sbLogo = new QToolButton(ToolBarLogo);
   sbLogo->setObjectName("sbLogo");
-  sbLogo->setFixedSize(30, 34);
   sbLogo->setIcon(ProgramIcon());
   sbLogo->setAutoRaise(true);
+  // The small arrow says the logo opens a menu (the only way to the sidebar once it is hidden).
+  sbLogo->setText(U("▾"));
+  sbLogo->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  sbLogo->setToolTip(U("메뉴"));
+  sbLogo->setFixedSize(std::max(44, sbLogo->sizeHint().width()), 34);
   auto* Name = new QLabel("Kestrill", ToolBarLogo);
   Name->setObjectName("lbName");
   Name->setFont(Arial(20));
@@ -241,6 +249,7 @@ void TfrmMain::BuildControls() {
   ChatWebBrowser->setObjectName("ChatWebBrowser");
   ChatWebBrowser->setMinimumHeight(kPageMinHeight);
   Chat->addWidget(ChatWebBrowser, 1);
+  lbStatus = new TStatusToast(ChatWebBrowser);
   LayoutBottom = new QWidget(LayoutMainChat);
   LayoutBottom->setObjectName("LayoutBottom");
   LayoutBottom->setFixedHeight(140);
@@ -273,6 +282,10 @@ void TfrmMain::BuildControls() {
   MemoInput = new QPlainTextEdit(FrameRect);
   MemoInput->setObjectName("MemoInput");
   MemoInput->setFrameShape(QFrame::NoFrame);
+  // As large as the page's bubbles, so the question reads the same before and after sending.
+  QFont InputFont = MemoInput->font();
+  InputFont.setPixelSize(15);
+  MemoInput->setFont(InputFont);
   // It grows with its text (UpdateBottomHeight); past its tallest it scrolls.
   MemoInput->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   MemoInput->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -282,6 +295,14 @@ void TfrmMain::BuildControls() {
   btnSend = new QPushButton(U("전송"), FrameRect);
   btnSend->setObjectName("btnSend");
   btnSend->setFixedWidth(80);
+  // Tab from the input box lands here; the ring shows it, as the platform style may not.
+  btnSend->setStyleSheet(
+      "#btnSend { background: #F2F2F7; border: 1px solid #C7C7CC; border-radius: 6px;"
+      " padding: 5px 8px; }"
+      "#btnSend:hover { background: #E5E5EA; }"
+      "#btnSend:pressed { background: #D1D1D6; }"
+      "#btnSend:disabled { color: #AEAEB2; }"
+      "#btnSend:focus { border: 2px solid #1A73E8; padding: 4px 7px; }");
   btnSend->setToolTip(U("[실행: Enter] , [프롬프트 추가: Shift+Enter, Ctrl+Enter]"));
   Input->addWidget(sbAttach);
   Input->addWidget(MemoInput, 1);
@@ -300,6 +321,10 @@ void TfrmMain::BuildControls() {
 void TfrmMain::BuildMenus() {
   PopupLogo = new QMenu(this);
   PopupLogo->setObjectName("PopupLogo");
+  // With the sidebar hidden its two buttons are here.
+  MenuNewChat = PopupLogo->addAction(U("새 채팅"));
+  MenuNewChat->setObjectName("MenuNewChat");
+  connect(MenuNewChat, &QAction::triggered, this, [this] { NewChatClick(); });
   MenuSidebar = PopupLogo->addAction(U("사이드바"));
   MenuSidebar->setObjectName("MenuSidebar");
   MenuSidebar->setCheckable(true);
@@ -313,6 +338,10 @@ void TfrmMain::BuildMenus() {
   MenuSaveChat->setObjectName("MenuSaveChat");
   MenuSaveChat->setShortcut(QKeySequence("Ctrl+S"));
   connect(MenuSaveChat, &QAction::triggered, this, [this] { FController->MenuSaveChatClick(); });
+  PopupLogo->addSeparator();
+  MenuSetting = PopupLogo->addAction(U("환경설정"));
+  MenuSetting->setObjectName("MenuSetting");
+  connect(MenuSetting, &QAction::triggered, this, [this] { sbSettingClick(); });
   // A shortcut of an action that lives only in a closed popup never fires; on the window it
   // works wherever the focus is, the page included.
   for (QAction* A : {MenuOpenPrompt, MenuSaveChat}) {
@@ -454,11 +483,13 @@ void TfrmMain::UpdateBottomHeight() {
   // A plain text document's layout counts its height in lines, wrapped lines included.
   const int Lines = std::clamp(static_cast<int>(Doc->documentLayout()->documentSize().height()), 1,
                                kInputMaxLines);
-  // A line is as high as the layout makes it, which may differ from the font's line spacing.
+  // A line is as high as the layout makes it, which may differ from the font's line spacing;
+  // the first block may not be laid out yet, and the whole-pixel spacing is then the closer
+  // guess (a fractional one would shrink the box for a moment as text is added).
   const QTextLayout* First = Doc->firstBlock().layout();
-  const qreal LineHeight = First && First->lineCount() > 0
-                               ? First->lineAt(0).height()
-                               : QFontMetricsF(MemoInput->font()).lineSpacing();
+  const qreal Spacing = QFontMetrics(MemoInput->font()).lineSpacing();
+  const qreal LineHeight =
+      First && First->lineCount() > 0 ? std::max(Spacing, First->lineAt(0).height()) : Spacing;
   const int TextHeight = static_cast<int>(std::ceil(Lines * LineHeight)) + 1 +
                          2 * static_cast<int>(Doc->documentMargin()) + 2 * MemoInput->frameWidth();
   const int Preview = LayoutPreview->isVisibleTo(LayoutBottom) ? kPreviewHeight : 0;

@@ -30,6 +30,7 @@ class TElidedLabel;
 class THistoryList;
 class TLogoBar;
 class TSidebarSplitter;
+class TStatusToast;
 
 class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IMainControls {
   Q_OBJECT
@@ -65,6 +66,9 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   bool SelectHistoryItem(const std::string& AFileName) override;
   void HideAttachmentPreview() override;
   void OpenURL(const std::string& AUrl) override;
+  void SetProviderIndex(int AIndex) override;
+  void OpenSettings() override;
+  void ShowStatusMessage(const std::string& AText) override;
 
   void ReadConfig();
   void WriteConfig();
@@ -96,7 +100,12 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   void BuildControls();
   void BuildMenus();
   void ConnectControls();
+  // The settings dialog, from the sidebar, the logo menu or the engine; a confirmed dialog is
+  // reported to the engine.
   void sbSettingClick();
+  void NewChatClick();
+  // The chat title above the page: one line, "새 채팅" until the engine names the chat.
+  void ShowChatTitle(const QString& ATitle);
   void MenuSidebarClick();
   void ActCopyExecute();
   void ActClearHistoryExecute();
@@ -141,6 +150,7 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   TLogoBar* ToolBarLogo;
   QToolButton* sbLogo;
   TElidedLabel* lbChatTitle;
+  TStatusToast* lbStatus;
   QComboBox* cbxMode;
   QComboBox* cbxModels;
   TSidebarSplitter* Splitter1;
@@ -157,7 +167,9 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   QPlainTextEdit* MemoInput;
   QPushButton* btnSend;
   QMenu* PopupLogo;
+  QAction* MenuNewChat;
   QAction* MenuSidebar;
+  QAction* MenuSetting;
   QAction* MenuOpenPrompt;
   QAction* MenuSaveChat;
   QAction* ActCopy;

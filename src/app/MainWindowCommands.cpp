@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImageReader>
@@ -21,6 +22,7 @@
 #include <QWebEnginePage>
 #include <iostream>
 
+#include "app/AppLocale.h"
 #include "app/AttachmentPreview.h"
 #include "app/HistoryList.h"
 #include "app/MainWindow.h"
@@ -58,7 +60,26 @@ void SetButtonTextColor(QToolButton* AButton, const QColor& AColor) {
 
 void TfrmMain::sbSettingClick() {
   TfrmSetting Dialog(*FConfig, this);
-  Dialog.exec();
+  if (Dialog.exec() == QDialog::Accepted) FController->SettingsSaved();
+}
+
+void TfrmMain::OpenSettings() { sbSettingClick(); }
+
+void TfrmMain::NewChatClick() { FController->sbNewChatClick(); }
+
+void TfrmMain::ShowChatTitle(const QString& ATitle) {
+  // A title of several lines would show its first line cut through the middle of its glyphs.
+  const QString Title = OneLineTitle(ATitle);
+  lbChatTitle->setText(Title.isEmpty() ? U("새 채팅") : Title);
+  lbChatTitle->setToolTip(Title);
+}
+
+void TfrmMain::SetProviderIndex(int AIndex) {
+  if (AIndex >= 0 && AIndex < cbxModels->count()) cbxModels->setCurrentIndex(AIndex);
+}
+
+void TfrmMain::ShowStatusMessage(const std::string& AText) {
+  lbStatus->ShowFor(QString::fromStdString(AText), 4000);
 }
 
 void TfrmMain::MenuSidebarClick() {
@@ -250,7 +271,11 @@ void TfrmMain::MenuItemExportClick() {
   if (Suffix != "md" && Suffix != "html" && Suffix != "htm")
     Path += Dialog->selectedNameFilter() == kHtml ? ".html" : ".md";
   const std::string Error = ExportChatItem(*FController, File.toStdString(), Path.toStdString());
-  if (!Error.empty()) AlaramMessage(Error);
+  if (!Error.empty())
+    AlaramMessage(Error);
+  else
+    ShowStatusMessage(U("내보냈습니다: ").toStdString() +
+                      QDir::toNativeSeparators(Path).toStdString());
 }
 
 void TfrmMain::FocusInput() {
@@ -272,7 +297,9 @@ void TfrmMain::AlaramMessage(const std::string& AMessage) {
       FDialogScript->Messages.push_back(Text.toStdString());
       return;
     }
-    QMessageBox::information(this, windowTitle(), Text);
+    QMessageBox Box(QMessageBox::Information, windowTitle(), Text, QMessageBox::Ok, this);
+    UseKoreanButtons(Box);
+    Box.exec();
   };
   if (QThread::currentThread() == thread())
     Show();
@@ -289,13 +316,14 @@ bool TfrmMain::ConfirmYesNo(const std::string& AMessage) {
     FDialogScript->Answers.pop_front();
     return Answer;
   }
-  return QMessageBox::question(this, windowTitle(), QString::fromStdString(AMessage),
-                               QMessageBox::Yes | QMessageBox::No,
-                               QMessageBox::No) == QMessageBox::Yes;
+  QMessageBox Box(QMessageBox::Question, windowTitle(), QString::fromStdString(AMessage),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  Box.setDefaultButton(QMessageBox::No);
+  UseKoreanButtons(Box);
+  return Box.exec() == QMessageBox::Yes;
 }
 
-std::optional<std::string> TfrmMain::EditText(const std::string& AText,
-                                              const std::string& ANote) {
+std::optional<std::string> TfrmMain::EditText(const std::string& AText, const std::string& ANote) {
   if (FDialogScript) {
     FDialogScript->EditNotes.push_back(ANote);
     if (FDialogScript->Edits.empty()) return std::nullopt;
@@ -341,7 +369,7 @@ void TfrmMain::SetSendEnabled(bool AEnabled) {
 int TfrmMain::ProviderIndex() const { return cbxModels->currentIndex(); }
 int TfrmMain::ModeIndex() const { return cbxMode->currentIndex(); }
 void TfrmMain::SetChatTitle(const std::string& ATitle) {
-  lbChatTitle->setText(QString::fromStdString(ATitle));
+  ShowChatTitle(QString::fromStdString(ATitle));
 }
 
 void TfrmMain::SetPromptText(const std::string& AText) {
@@ -362,12 +390,23 @@ void TfrmMain::RemoveHistoryItem(const std::string& AFileName) {
 }
 
 void TfrmMain::SetHistoryItemTitle(const std::string& AFileName, const std::string& ATitle) {
-  if (QListWidgetItem* Item = ListBoxHistory->ItemOf(QString::fromStdString(AFileName)))
-    Item->setText(QString::fromStdString(ATitle));
+  QListWidgetItem* Item = ListBoxHistory->ItemOf(QString::fromStdString(AFileName));
+  if (!Item) return;
+  const QString Title = OneLineTitle(QString::fromStdString(ATitle));
+  Item->setText(Title);
+  Item->setToolTip(Title);
+  if (Item->isSelected()) ShowChatTitle(Title);  // the open chat's title follows its item
 }
 
 bool TfrmMain::SelectHistoryItem(const std::string& AFileName) {
-  return ListBoxHistory->SelectSilently(QString::fromStdString(AFileName));
+  const QString File = QString::fromStdString(AFileName);
+  const bool Changed = ListBoxHistory->SelectSilently(File);
+  // The open chat is the selected item: above the page it has the title the sidebar gives it
+  // (a new chat's first save names it after its question).
+  if (const QListWidgetItem* Item = ListBoxHistory->ItemOf(File)) ShowChatTitle(Item->text());
+  // No item is selected when a new chat starts: an old search would stand in for the list.
+  if (File.isEmpty()) SearchBox->Clear();
+  return Changed;
 }
 
 void TfrmMain::OpenURL(const std::string& AUrl) {
@@ -375,7 +414,15 @@ void TfrmMain::OpenURL(const std::string& AUrl) {
   const QUrl Url(Text);
   // A drive letter parses as a one-letter scheme; anything that exists on disk is a file.
   const bool IsAddress = Url.scheme().size() > 1 && !QFileInfo::exists(Text);
-  QDesktopServices::openUrl(IsAddress ? Url : QUrl::fromLocalFile(Text));  // result unchecked
+  if (QDesktopServices::openUrl(IsAddress ? Url : QUrl::fromLocalFile(Text))) return;
+  // Nothing on this desktop opens it (no browser, no program for the file type): say so rather
+  // than let the click seem lost.
+  AlaramMessage(
+      (IsAddress ? U("다음 주소를 열 수 없습니다. 기본 웹 브라우저가 설정되어 있는지 확인하세요.")
+                 : U("다음 파일을 열 수 없습니다. 이 종류의 파일을 여는 프로그램이 설정되어 "
+                     "있는지 확인하세요."))
+          .toStdString() +
+      "\r\n[" + AUrl + "]");
 }
 
 }  // namespace kestrill

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QStyle>
+#include <QTimer>
 #include <algorithm>
 
 namespace kestrill {
@@ -14,7 +15,6 @@ QIcon ProgramIcon() {
     Icon.addFile(QString(":/kestrill/kestrill-%1.png").arg(Size), QSize(Size, Size));
   return Icon;
 }
-
 
 QSize TElidedLabel::sizeHint() const {
   const QFontMetrics M(font());
@@ -91,6 +91,51 @@ void TSidebarSplitter::ReportShownWidth() {
   if (Shown == FShownWidth) return;
   FShownWidth = Shown;
   emit PanelShownWidthChanged(Shown);
+}
+
+TStatusToast::TStatusToast(QWidget* AAnchor)
+    : QLabel(AAnchor->parentWidget()), FAnchor(AAnchor), FTimer(new QTimer(this)) {
+  setObjectName("lbStatus");
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+  setStyleSheet(
+      "#lbStatus { background: rgba(40, 40, 45, 225); color: white; border-radius: 8px;"
+      " padding: 7px 14px; font-size: 14px; }");
+  setTextFormat(Qt::PlainText);
+  hide();
+  FTimer->setSingleShot(true);
+  connect(FTimer, &QTimer::timeout, this, &QWidget::hide);
+  FAnchor->installEventFilter(this);
+}
+
+void TStatusToast::ShowFor(const QString& AText, int AMilliseconds) {
+  FText = AText;
+  setText(AText);
+  Place();
+  show();
+  raise();
+  FTimer->start(AMilliseconds);
+}
+
+bool TStatusToast::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if (AWatched == FAnchor && (AEvent->type() == QEvent::Resize || AEvent->type() == QEvent::Move))
+    Place();
+  return QLabel::eventFilter(AWatched, AEvent);
+}
+
+void TStatusToast::Place() {
+  // A long path is shortened in the middle, where it says least, to what the page's width allows.
+  ensurePolished();  // the style sheet's font is the one measured
+  const QRect A = FAnchor->geometry();
+  const int Room = std::max(80, A.width() - 40);
+  const QMargins M = contentsMargins();
+  const int Padding = 28 + M.left() + M.right();
+  const QString Shown =
+      fontMetrics().elidedText(FText, Qt::ElideMiddle, std::max(40, Room - Padding));
+  if (Shown != text()) setText(Shown);
+  adjustSize();
+  const int W = std::min(width(), Room);
+  resize(W, height());
+  move(A.left() + (A.width() - W) / 2, A.bottom() - height() - 16);
 }
 
 }  // namespace kestrill

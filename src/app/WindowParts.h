@@ -1,12 +1,15 @@
 // Pieces of the main window's layout that keep every control reachable at any size: the chat
-// title that shortens itself, the logo bar that never gets narrower than its logo, and the
-// splitter that takes a narrower window's room from the sidebar before the chat.
+// title that shortens itself, the logo bar that never gets narrower than its logo, the
+// splitter that takes a narrower window's room from the sidebar before the chat, and the short
+// line that says a quiet command worked.
 #pragma once
 
 #include <QIcon>
 #include <QLabel>
 #include <QSplitter>
 #include <QWidget>
+
+class QTimer;
 
 namespace kestrill {
 
@@ -71,6 +74,25 @@ class TSidebarSplitter : public QSplitter {
   int FPanelWidth = kDefaultPanelWidth;
   int FShownWidth = -1;
   void ReportShownWidth();
+};
+
+// A short line floating at the bottom of the page ("저장했습니다: …") that goes by itself. It
+// takes no room in the layout and no clicks, so it never moves or covers a control for long.
+class TStatusToast : public QLabel {
+  Q_OBJECT
+ public:
+  // It floats over AAnchor's lower edge, in AAnchor's parent.
+  explicit TStatusToast(QWidget* AAnchor);
+  void ShowFor(const QString& AText, int AMilliseconds);
+
+ protected:
+  bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
+
+ private:
+  void Place();
+  QString FText;  // whole; what shows may be shortened to the page's width
+  QWidget* FAnchor;
+  QTimer* FTimer;
 };
 
 }  // namespace kestrill

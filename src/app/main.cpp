@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/AppLocale.h"
 #include "app/MainWindow.h"
 #include "app/WebViewHost.h"
 #include "app/WindowParts.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
   kestrill::RegisterChatUiScheme();
   QApplication App(argc, argv);
   App.setApplicationName("Kestrill");
+  kestrill::LoadQtTranslations(App);  // file dialogs and standard buttons in Korean
   QApplication::setWindowIcon(kestrill::ProgramIcon());
   kestrill::TfrmMain Window;
   Window.show();

@@ -129,7 +129,7 @@ std::string FirstStartNote(const TConfig& AConfig) {
   return "💡 아직 AI 모델을 쓸 준비가 되지 않았습니다. 사이드바의 \"환경설정\"에서 Gemini, "
          "OpenAI, Claude, DeepSeek 중 하나의 API 키를 넣거나, Ollama 서버 주소(예: "
          "http://localhost:11434/api/chat)를 넣으세요. 사이드바가 보이지 않으면 왼쪽 위 로고 "
-         "메뉴의 \"사이드바\"를 누르세요.";
+         "메뉴의 \"환경설정\"을 누르세요.";
 }
 
 bool TChatController::MemoInputReturnPressed(bool AShiftHeld) {

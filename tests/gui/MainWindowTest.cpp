@@ -439,7 +439,7 @@ class MainWindowTest : public QObject {
                        "[...document.querySelectorAll('.status-msg')].map(m => "
                        "m.textContent).join('|')")
                      .toString(),
-                 Q("🛠️ [draw_stock_chart] 완료"));
+                 Q("🛠️ [차트] 완료"));
   }
 
   void keysOfTheInputBox() {
@@ -685,7 +685,7 @@ class MainWindowTest : public QObject {
     QSignalSpy Links(View, &TChatWebView::ShouldStartLoadWithRequest);
     QSignalSpy Loads(View, &TChatWebView::DidFinishLoad);
     RunJs(*W, "appendChat(true, 'ID-1', 'hi'); 0");
-    RunJs(*W, "document.querySelector('span[title=Delete]').click(); 0");
+    RunJs(*W, "document.querySelector('span[title=\"삭제\"]').click(); 0");
     QTRY_COMPARE_WITH_TIMEOUT(Links.count(), 1, 5000);
     QCOMPARE(Links.at(0).at(0).toString(), QString("chatui://delete/ID-1"));
     QTest::qWait(300);
@@ -965,9 +965,9 @@ class MainWindowTest : public QObject {
       TfrmSetting D(C, nullptr);
       QCOMPARE(D.findChild<QComboBox*>("cbxOllamaModel")->currentIndex(), 7);
       // Names that are not entries (a default or one typed by hand) are shown and kept.
-      QCOMPARE(D.findChild<QComboBox*>("cbxChatGPTModel")->currentText(), QString("gpt-5-nano"));
+      QCOMPARE(D.findChild<QComboBox*>("cbxChatGPTModel")->currentText(), QString("gpt-5.4-mini"));
       QCOMPARE(D.findChild<QComboBox*>("cbxClaudeModel")->currentText(),
-               QString("claude-4-sonnet-20250514"));
+               QString("claude-sonnet-4-6"));
       QCOMPARE(D.findChild<QComboBox*>("cbxGeminiModel")->currentText(), QString("gemini-by-hand"));
       D.findChild<QLineEdit*>("edGeminiKey")->setText("changed");
       QTest::mouseClick(D.findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
@@ -979,9 +979,9 @@ class MainWindowTest : public QObject {
       D.findChild<QLineEdit*>("edKRXKey")->setText("krx-1");
       QTest::mouseClick(D.findChild<QPushButton*>("btnOK"), Qt::LeftButton);
     }
-    QCOMPARE(QString::fromStdString(C.Read(keys::OpenAIModel, "?")), QString("gpt-5-nano"));
+    QCOMPARE(QString::fromStdString(C.Read(keys::OpenAIModel, "?")), QString("gpt-5.4-mini"));
     QCOMPARE(QString::fromStdString(C.Read(keys::ClaudeModel, "?")),
-             QString("claude-4-sonnet-20250514"));
+             QString("claude-sonnet-4-6"));
     QCOMPARE(QString::fromStdString(C.Read(keys::GeminiModel, "?")), QString("gemini-by-hand"));
     QCOMPARE(QString::fromStdString(C.Read(keys::KRXKey, "?")), QString("krx-1"));
     QCOMPARE(QString::fromStdString(C.Read(keys::DARTKey, "?")), QString(""));  // written, empty
@@ -1138,7 +1138,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(QString::fromStdString(FDialogs.EditNotes[0]),
              Q("확인하면 이 채팅이 이 질문으로 다시 시작되고, 지금까지의 대화는 저장된 파일에서 "
                "지워집니다."));
-    QCOMPARE(Bubbles(*W), Q("U:오늘 질문|M:오늘 답"));  // cancelled: the chat as it was
+    // cancelled: the chat as it was (drawn once the page has rendered it)
+    QTRY_COMPARE(Bubbles(*W), Q("U:오늘 질문|M:오늘 답"));
   }
 
   void textEditor() {
