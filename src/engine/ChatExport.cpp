@@ -154,6 +154,136 @@ std::string SourcesBlock(const std::vector<TToolSource>& ASources) {
   return Out + "</details>\r\n\r\n";
 }
 
+std::string BaseName(const std::string& APath) {
+  const std::size_t Slash = APath.find_last_of("/\\");
+  return Slash == std::string::npos ? APath : APath.substr(Slash + 1);
+}
+
+// An attached image is written once, in the plain copy; the drawn page takes it from there.
+std::string StaticImageId(std::size_t AIndex) { return "export-image-" + std::to_string(AIndex); }
+
+// Text as HTML element content or a double-quoted attribute value; line breaks kept (the static
+// bubbles keep white space, as the page's do), no NUL, and only well-formed UTF-8.
+std::string HtmlText(std::string_view AText) {
+  std::string Out;
+  const std::string Text = SanitizeUtf8(AText);
+  for (std::size_t I = 0; I < Text.size(); ++I) {
+    const char C = Text[I];
+    switch (C) {
+      case '\r':
+        Out += '\n';
+        if (I + 1 < Text.size() && Text[I + 1] == '\n') ++I;
+        break;
+      case '\0':
+        break;
+      case '&':
+        Out += "&amp;";
+        break;
+      case '<':
+        Out += "&lt;";
+        break;
+      case '>':
+        Out += "&gt;";
+        break;
+      case '"':
+        Out += "&quot;";
+        break;
+      default:
+        Out += C;
+    }
+  }
+  return Out;
+}
+
+// A chart item without the quotes around it, as the page's chart reads it.
+std::string Unquoted(std::string AItem) {
+  if (!AItem.empty() && (AItem.front() == '"' || AItem.front() == '\'')) AItem.erase(0, 1);
+  if (!AItem.empty() && (AItem.back() == '"' || AItem.back() == '\'')) AItem.pop_back();
+  return AItem;
+}
+
+// The chart as the table of its points, in the bubble the page would draw it in.
+std::string StaticChart(const std::string& AArguments) {
+  auto Args = ParseJson(AArguments);
+  if (!Args || !Args->is_object()) return "";
+  std::string Labels = JsonPathTextOr(*Args, "timestamps", "");
+  try {
+    Labels = NormalizeDateText(Trim(Labels));
+  } catch (const EToolError&) {
+    // Labels the chart could not read are listed as the model wrote them.
+  }
+  const std::vector<std::string> X = SplitList(Labels),
+                                 Y = SplitList(JsonPathTextOr(*Args, "prices", ""));
+  std::string Out =
+      "<div class=\"msg-row row-model\"><div class=\"bubble chart-container\">"
+      "<div class=\"export-chart-title\"><strong>" +
+      HtmlText(Trim(JsonPathTextOr(*Args, "chartTitle", ""))) +
+      "</strong></div><div class=\"table-wrap\"><table><thead><tr><th>날짜</th>"
+      "<th>값</th></tr></thead><tbody>";
+  for (std::size_t I = 0; I < std::max(X.size(), Y.size()); ++I)
+    Out += "<tr><td>" + HtmlText(I < X.size() ? Unquoted(X[I]) : "") + "</td><td>" +
+           HtmlText(I < Y.size() ? Unquoted(Y[I]) : "") + "</td></tr>";
+  return Out + "</tbody></table></div></div></div>\n";
+}
+
+// An answer's sources and its figure summary, folded under it as the page folds them.
+std::string StaticSources(const std::vector<TToolSource>& ASources, const std::string& ASummary) {
+  const std::string Line =
+      ASummary.empty() ? "" : "<span class=\"figure-summary\">" + HtmlText(ASummary) + "</span>";
+  if (ASources.empty()) return Line.empty() ? "" : "<div class=\"sources\">" + Line + "</div>\n";
+  std::vector<std::string> Seen;
+  for (const TToolSource& S : ASources)
+    if (std::find(Seen.begin(), Seen.end(), S.ToolName) == Seen.end()) Seen.push_back(S.ToolName);
+  std::string Names;
+  for (const std::string& Name : Seen) Names += (Names.empty() ? "" : ", ") + Name;
+  std::string Out = "<details class=\"sources\"><summary>출처: " + HtmlText(Names) +
+                    (Line.empty() ? "" : " · " + Line) + "</summary>";
+  for (const TToolSource& S : ASources) {
+    Out += "<div class=\"source-call\">" + HtmlText(S.ToolName + " " + S.Arguments) + "</div>";
+    if (!S.Result.empty()) Out += "<pre>" + HtmlText(S.Result) + "</pre>";
+  }
+  return Out + "</details>\n";
+}
+
+// The conversation as plain, escaped HTML: what a reader sees with scripts off. Each message in
+// a bubble of the page's classes, without the message id, so the page's functions, which find a
+// bubble by its id, never touch these. The exported script replaces them with the drawn page.
+std::string StaticConversation(const TChatHistory& AAll,
+                               const std::vector<TAnswerSources>& ASources) {
+  auto Next = ASources.begin();
+  std::string Out = "<div id=\"export-static\">\n";
+  for (std::size_t I = 0; I < AAll.size(); ++I) {
+    const TChatMessage& M = AAll[I];
+    if (ChartScriptOfCall(M)) {
+      Out += StaticChart(M.ToolArgs);
+      continue;
+    }
+    if (M.Role == kRoleTool || M.Text.empty()) continue;
+    const bool IsUser = M.Role == kRoleUser;
+    const std::string Row = IsUser ? "msg-row row-user" : "msg-row row-model";
+    if (!M.AttachedFilePath.empty()) {
+      if (!M.ImageBase64.empty() && M.MimeType.rfind("image/", 0) == 0)
+        Out += "<div class=\"" + Row + "\"><div class=\"bubble img-bubble\"><img id=\"" +
+               StaticImageId(I) + "\" alt=\"\" src=\"data:" + HtmlText(M.MimeType) + ";base64," +
+               HtmlText(M.ImageBase64) + "\"></div></div>\n";
+      else
+        Out += "<div class=\"" + Row +
+               "\"><div class=\"bubble img-bubble\"><div class=\"file-box\">📄 " +
+               HtmlText(BaseName(M.AttachedFilePath)) + "</div></div></div>\n";
+    }
+    Out += std::string("<div class=\"msg-container ") + (IsUser ? "user-wrap" : "ai-wrap") +
+           "\"><div class=\"msg " + (IsUser ? "user-msg" : "ai-msg") + " export-text\">" +
+           HtmlText(M.Text) + "</div></div>\n";
+    const bool HasSources = Next != ASources.end() && Next->AnswerIndex == I;
+    std::string Summary;
+    if (IsCheckedAnswer(AAll, I))
+      if (const auto Checks = CheckAnswer(AAll, I); !Checks.empty())
+        Summary = FigureSummary(Checks);
+    Out += StaticSources(HasSources ? (Next++)->Sources : std::vector<TToolSource>{}, Summary);
+  }
+  return Out + "</div>\n";
+}
+
 // SHA-256 (FIPS 180-4): the page's policy runs an inline script only when it knows the hash of
 // its text, and the exported page adds a script of its own.
 std::array<std::uint8_t, 32> Sha256(std::string_view AData) {
@@ -213,20 +343,23 @@ std::array<std::uint8_t, 32> Sha256(std::string_view AData) {
 // Script text made of calls whose every "<" stands in a string literal, as it may stand in a
 // <script> element: no "<" at all (so no "</script", and no "<!--" that would make the parser
 // run the element on past its end), no NUL, and well-formed UTF-8, so that the text the browser
-// hashes is the text we hashed.
+// hashes is the text we hashed. U+2028 and U+2029 are escaped too: older engines end a line (and
+// so the string literal) at them.
 std::string ForScriptElement(std::string_view ACalls) {
+  const std::string Text = SanitizeUtf8(ACalls);
   std::string Out;
-  for (char C : SanitizeUtf8(ACalls)) {
+  for (std::size_t I = 0; I < Text.size(); ++I) {
+    const char C = Text[I];
     if (C == '<') Out += "\\u003C";
     else if (C == '\0') Out += "\\u0000";
-    else Out += C;
+    else if (Text.compare(I, 2, "\xE2\x80") == 0 && I + 2 < Text.size() &&
+             (Text[I + 2] == '\xA8' || Text[I + 2] == '\xA9')) {
+      Out += Text[I + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+      I += 2;
+    } else
+      Out += C;
   }
   return Out;
-}
-
-std::string BaseName(const std::string& APath) {
-  const std::size_t Slash = APath.find_last_of("/\\");
-  return Slash == std::string::npos ? APath : APath.substr(Slash + 1);
 }
 
 // Draws the items on the page with its own functions, then turns every drawn chart into an
@@ -250,9 +383,27 @@ function exportedChartsToImages(triesLeft) {
   if (pending > 0 && triesLeft > 0)
     setTimeout(function () { exportedChartsToImages(triesLeft - 1); }, 50);
 }
+function exportedImage(role, id) {
+  var img = document.getElementById(id);
+  if (!img) return;
+  var src = img.getAttribute('src');
+  var at = src.indexOf(';base64,');
+  appendImageMessage(role, src.substring(5, at), src.substring(at + 8));
+}
+// The drawn page takes the place of the plain copy of the conversation written for readers
+// without scripts: all of it, or, should drawing fail, none of it, so nothing shows twice.
+var exportScript = document.currentScript;
 function exportedDraw() {
   document.title = EXPORT_TITLE;
-  EXPORT_ITEMS.forEach(function (it) { it(); });
+  var plain = document.getElementById('export-static');
+  try {
+    EXPORT_ITEMS.forEach(function (it) { it(); });
+  } catch (e) {
+    while (exportScript && exportScript.nextSibling) exportScript.nextSibling.remove();
+    console.error(e);
+    return;
+  }
+  if (plain) plain.remove();
   exportedChartsToImages(100);
   // The page scrolls to its newest bubble on the next frame: the reader starts at the top.
   requestAnimationFrame(function () {
@@ -281,8 +432,7 @@ TExportScript ExportChatScript(const TChatHistory& AAll, const std::string& ATit
     const char* Role = IsUser ? "\"user\"" : "\"model\"";
     if (!M.AttachedFilePath.empty()) {
       if (!M.ImageBase64.empty() && M.MimeType.rfind("image/", 0) == 0)
-        Item(std::string("appendImageMessage(") + Role + ", " + EscapeForJS(M.MimeType) + ", " +
-             EscapeForJS(M.ImageBase64) + ");");
+        Item(std::string("exportedImage(") + Role + ", " + EscapeForJS(StaticImageId(I)) + ");");
       else
         Item(std::string("appendFileMessage(") + Role + ", " +
              EscapeForJS(BaseName(M.AttachedFilePath)) + ");");
@@ -315,7 +465,10 @@ TExportScript ExportChatScript(const TChatHistory& AAll, const std::string& ATit
 std::string ExportChatHtml(const TChatHistory& AAll, const std::string& ATitle) {
   const TExportScript Script = ExportChatScript(AAll, ATitle);
   const std::string Block =
-      "<style>.action-menu{display:none!important}img.export-chart{max-width:100%;margin:0}</style>\n<script>" +
+      StaticConversation(AAll, CollectSources(AAll)) +
+      "<style>.action-menu{display:none!important}img.export-chart{max-width:100%;margin:0}"
+      ".export-text{white-space:pre-wrap}.export-chart-title{margin-bottom:10px;text-align:center}"
+      "</style>\n<script>" +
       Script.Text + "</script>\n";
   // The page's policy names its own scripts; this one joins them.
   const std::string& Page = ChatPageHtml();
@@ -325,9 +478,17 @@ std::string ExportChatHtml(const TChatHistory& AAll, const std::string& ATitle) 
   const bool Named = Scripts != std::string::npos;
   const std::size_t At = Named ? Scripts + 11 : 0;
   const std::size_t End = std::max(At, std::min(Page.rfind("</body>"), Page.size()));
+  // The title as text, for a reader without scripts too.
+  constexpr std::string_view kCharset = "<meta charset=\"utf-8\">\n";
+  const std::size_t Charset = Page.find(kCharset);
+  const std::size_t TitleAt = Charset != std::string::npos && Charset + kCharset.size() <= At
+                                  ? Charset + kCharset.size()
+                                  : 0;
   std::string Out;
-  Out.reserve(Page.size() + Script.PolicySource.size() + 1 + Block.size());
-  Out.append(Page, 0, At);
+  Out.reserve(Page.size() + ATitle.size() + Script.PolicySource.size() + Block.size() + 32);
+  Out.append(Page, 0, TitleAt);
+  if (TitleAt != 0) Out += "<title>" + HtmlText(ATitle) + "</title>\n";
+  Out.append(Page, TitleAt, At - TitleAt);
   if (Named) Out += Script.PolicySource + " ";
   Out.append(Page, At, End - At);
   Out += Block;

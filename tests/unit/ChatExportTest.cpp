@@ -157,7 +157,9 @@ TEST(ChatExport, HtmlDrawsItselfWithoutTheNetwork) {
         "종가는 <strong><span class=\"fig fig-backed\" title=\"get_krx_price · 종가\">71,500원</span>"
         "</strong>입니다.",
         "<details class=\"sources\">",
-        "<summary>출처: get_krx_price, search_dart_disclosures, draw_stock_chart · <span "
+        "<summary>출처: <span class=\"tool-label\" title=\"get_krx_price\">KRX 시세</span>, "
+        "<span class=\"tool-label\" title=\"search_dart_disclosures\">DART 공시</span>, "
+        "<span class=\"tool-label\" title=\"draw_stock_chart\">차트</span> · <span "
         "class=\"figure-summary\">수치 확인: 1개 중 1개 일치</span></summary>",
         "[삼성전자] 종가: 71500원", "class=\"export-chart\"", "src=\"data:image/png;base64,",
         "<title>삼성전자 &lt;종가&gt;</title>"})
@@ -185,6 +187,63 @@ TEST(ChatExport, HtmlScriptHoldsNoMarkupFromTheChat) {
   // Shown by the page as text, so not escaped for HTML.
   EXPECT_NE(Script.find("appendFileMessage(\"user\", \"R&D \\u003Cv2>.pdf\");"), std::string::npos);
   EXPECT_NE(Html.find("script-src 'sha256-"), std::string::npos);
+  // Line and paragraph separators end a line, and so a string literal, in older engines.
+  const std::string Separated = ExportChatScript({Msg(kRoleUser, "q")}, "a\u2028b\u2029c").Text;
+  EXPECT_NE(Separated.find("var EXPORT_TITLE = \"a\\u2028b\\u2029c\";"), std::string::npos)
+      << Separated;
+}
+
+// With scripts off the exported page still holds the whole conversation: each message as text
+// in a bubble of its side, the sources folded under their answer, the chart as a table. Nothing
+// from the chat becomes markup, so nothing in it can end or start a script or a comment.
+TEST(ChatExport, HtmlHoldsThePlainConversationForReadersWithoutScripts) {
+  struct TCase {
+    std::string Text, Shown;
+  };
+  const TCase Cases[] = {
+      {"</script><script>alert(1)</script>",
+       "&lt;/script&gt;&lt;script&gt;alert(1)&lt;/script&gt;"},
+      {"<!-- 주석 --> & <!--", "&lt;!-- 주석 --&gt; &amp; &lt;!--"},
+      {"]]> \"따옴표\"", "]]&gt; &quot;따옴표&quot;"},
+      {"줄\r\n바꿈\r끝\u2028", "줄\n바꿈\n끝\u2028"},
+      {std::string("a\0b\xff", 4), "ab\xef\xbf\xbd"},
+  };
+  for (const TCase& C : Cases) {
+    TChatHistory Chat = {Msg(kRoleUser, C.Text), Msg(kRoleModel, C.Text)};
+    Chat[0].AttachedFilePath = "/tmp/R&D <v2>.pdf";
+    const std::string Html = ExportChatHtml(Chat, C.Text);
+    const std::size_t Start = Html.find("<div id=\"export-static\">"),
+                      End = Html.find("<script>", Start);
+    ASSERT_LT(Start, End) << C.Text;
+    const std::string Plain = Html.substr(Start, End - Start);
+    EXPECT_EQ(
+        Plain,
+        "<div id=\"export-static\">\n"
+        "<div class=\"msg-row row-user\"><div class=\"bubble img-bubble\"><div "
+        "class=\"file-box\">📄 R&amp;D &lt;v2&gt;.pdf</div></div></div>\n"
+        "<div class=\"msg-container user-wrap\"><div class=\"msg user-msg export-text\">" +
+            C.Shown + "</div></div>\n" +
+            "<div class=\"msg-container ai-wrap\"><div class=\"msg ai-msg export-text\">" +
+            C.Shown + "</div></div>\n</div>\n" +
+            "<style>.action-menu{display:none!important}img.export-chart{max-width:100%;margin:0}"
+            ".export-text{white-space:pre-wrap}.export-chart-title{margin-bottom:10px;text-align:"
+            "center}</style>\n");
+    EXPECT_NE(Html.find("<title>" + C.Shown + "</title>"), std::string::npos) << C.Text;
+  }
+
+  // The sources and the figure check under the answer, and the chart's points.
+  const std::string Html = ExportChatHtml(AgentChat(), "");
+  for (const char* Expected :
+       {"<details class=\"sources\"><summary>출처: get_krx_price, search_dart_disclosures, "
+        "draw_stock_chart · <span class=\"figure-summary\">수치 확인: 1개 중 1개 "
+        "일치</span></summary>"
+        "<div class=\"source-call\">get_krx_price {&quot;stock_code&quot;:&quot;005930&quot;}</div>"
+        "<pre>[삼성전자] 종가: 71500원</pre>",
+        "<strong>삼성전자 | 주가</strong></div><div "
+        "class=\"table-wrap\"><table><thead><tr><th>날짜</th>"
+        "<th>값</th></tr></thead><tbody><tr><td>1월</td><td>71000</td></tr><tr><td>2월</td>"
+        "<td>71500</td></tr></tbody></table>"})
+    EXPECT_NE(Html.find(Expected), std::string::npos) << Expected;
 }
 
 TEST(ChatArchive, SavedChatsAreExportedAndSearchedWithTheirCatalogueTitles) {

@@ -1,11 +1,23 @@
-// The web search, command and Yahoo Finance tools against servers on 127.0.0.1.
+// The web search and Yahoo Finance tools against servers on 127.0.0.1, and the command tool
+// with real processes.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <stop_token>
+#include <thread>
 
 #include "FakeHttpServer.h"
+#include "TestEnv.h"
 #include "agent/CommandTool.h"
 #include "agent/WebSearch.h"
+#include "core/FileIO.h"
+#include "core/HttpClient.h"
 #include "tools/YahooFinance.h"
 
 using namespace kestrill;
@@ -45,6 +57,119 @@ TEST(ExecuteCmdAndCapture, OutputShapes) {
   EXPECT_EQ(ExecuteCmdAndCapture("true"), "명령이 실행되었으나 출력 결과가 없습니다.");
   EXPECT_EQ(ExecuteCmdAndCapture("printf '\\307\\321\\261\\333'"), "한글");  // CP949 output
   EXPECT_EQ(ExecuteCmdAndCapture("printf 'ab\\000cd'"), "ab");  // a zero byte ends its chunk
+}
+
+namespace {
+
+// The pids a command wrote to the files AFiles of ADir (0 for a file it did not write).
+std::vector<pid_t> PidsIn(const std::string& ADir, const std::vector<std::string>& AFiles) {
+  std::vector<pid_t> Out;
+  for (const std::string& F : AFiles) {
+    const std::string Text = ReadFileBytes(ADir + "/" + F).value_or("");
+    Out.push_back(static_cast<pid_t>(std::atoi(Text.c_str())));
+  }
+  return Out;
+}
+
+// Gone: no such process at all, so neither running nor a zombie left unreaped by us.
+bool GoneWithin(pid_t APid, std::chrono::seconds ALimit) {
+  const auto Deadline = std::chrono::steady_clock::now() + ALimit;
+  while (kill(APid, 0) == 0 || errno != ESRCH) {
+    if (std::chrono::steady_clock::now() > Deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+bool FileWritten(const std::string& APath) { return !ReadFileBytes(APath).value_or("").empty(); }
+
+// Every way a command puts work out of its own reach: in the background, immune to hang-ups,
+// in a session of its own started from a subshell that is gone at once (so the process is an
+// orphan before the command ends), and with its environment cleared. Each writes its pid to a
+// file; the command waits for all of them, then runs AForeground.
+std::string Escapes(const std::string& ADir, const std::string& AForeground) {
+  return "cd '" + ADir +
+         "' || exit 1\n"
+         "sleep 1000 >/dev/null 2>&1 & echo $! >bg\n"
+         "nohup sleep 1000 >/dev/null 2>&1 & echo $! >nohup\n"
+         "(setsid sh -c 'echo $$ >orphan; exec sleep 1000' >/dev/null 2>&1 &)\n"
+         "env -i /bin/sh -c 'setsid sh -c \"echo \\$\\$ >bare; exec sleep 1000\" &' >/dev/null "
+         "2>&1\n"
+         "until [ -s bg ] && [ -s nohup ] && [ -s orphan ] && [ -s bare ]; do sleep 0.01; done\n" +
+         AForeground;
+}
+
+const std::vector<std::string> kEscaped = {"bg", "nohup", "orphan", "bare"};
+
+}  // namespace
+
+// However a command ends, it leaves nothing running and no zombie behind: not what it put in the
+// background, not what left its group and session.
+TEST(ExecuteCmdAndCapture, NothingTheCommandStartedOutlivesIt) {
+  struct TCase {
+    const char* Name;
+    std::string Foreground;
+    bool Stop;
+    std::string Expected;
+  };
+  const TCase Cases[] = {
+      {"ends by itself", "echo done", false, "done\n"},
+      // Stopped while its foreground work runs in a session of its own, out of the group's reach.
+      {"stopped", "setsid sh -c 'echo $$ >front; exec sleep 1000'", true,
+       "사용자가 명령 실행을 중지했습니다."},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const std::string Dir = MakeTempFolder();
+    std::stop_source StopSource;
+    std::string Result;
+    std::thread Runner([&] {
+      THttpCancelScope Scope(StopSource.get_token());
+      Result = ExecuteCmdAndCapture(Escapes(Dir, C.Foreground));
+    });
+    if (C.Stop) {
+      const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (!FileWritten(Dir + "/front") && std::chrono::steady_clock::now() < Deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      StopSource.request_stop();
+    }
+    Runner.join();
+    EXPECT_EQ(Result, C.Expected);
+    std::vector<std::string> Files = kEscaped;
+    if (C.Stop) Files.push_back("front");
+    const std::vector<pid_t> Pids = PidsIn(Dir, Files);
+    for (std::size_t I = 0; I < Pids.size(); ++I) {
+      ASSERT_GT(Pids[I], 0) << Files[I];
+      EXPECT_TRUE(GoneWithin(Pids[I], std::chrono::seconds(10))) << Files[I] << " " << Pids[I];
+    }
+  }
+}
+
+// A program that leaves while a command runs ends the command and all it started on its way out.
+TEST(ExecuteCmdAndCapture, ProgramExitEndsARunningCommand) {
+  const std::string Dir = MakeTempFolder();
+  std::fflush(nullptr);
+  const pid_t Program = fork();
+  ASSERT_GE(Program, 0);
+  if (Program == 0) {
+    std::thread([Dir] {
+      ExecuteCmdAndCapture(Escapes(Dir, "echo $$ >front; sleep 1000"));
+    }).detach();
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!FileWritten(Dir + "/front") && std::chrono::steady_clock::now() < Deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::exit(0);
+  }
+  int Status = 0;
+  ASSERT_EQ(waitpid(Program, &Status, 0), Program);
+  EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Status;
+  std::vector<std::string> Files = kEscaped;
+  Files.push_back("front");
+  const std::vector<pid_t> Pids = PidsIn(Dir, Files);
+  for (std::size_t I = 0; I < Pids.size(); ++I) {
+    ASSERT_GT(Pids[I], 0) << Files[I];
+    EXPECT_TRUE(GoneWithin(Pids[I], std::chrono::seconds(10))) << Files[I] << " " << Pids[I];
+  }
 }
 
 class YahooTest : public ::testing::Test {
