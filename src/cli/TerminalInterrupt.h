@@ -11,7 +11,9 @@ namespace kestrill {
 
 // The exit status of a program ended by Ctrl+C, as shells report it.
 inline constexpr int kInterruptedExit = 130;
-inline constexpr int kSecondInterruptGraceMs = 2000;
+// How long a second Ctrl+C waits for the first one's clean-up: a command's processes get half a
+// second to end before they are killed, and a loaded machine is slower still.
+inline constexpr int kSecondInterruptGraceMs = 5000;
 
 // Catches Ctrl+C while it lives (one at a time). The first Ctrl+C is recorded and AWake runs on
 // a watcher thread (the terminal posts to its UI queue so the main thread looks at once). A
