@@ -208,11 +208,11 @@ TfrmSetting::TfrmSetting(TConfig& AConfig, QWidget* AOwner) : QDialog(AOwner), F
   ReadConfig();
 }
 
-// What a send uses while no model is stored: the agent's defaults (src/engine/AgentLoop.cpp), so
-// the dialog shows the model that answers and confirming it changes nothing.
+// What a send uses while no model is stored, so the dialog shows a model that answers. OpenAI's
+// two modes differ (chatbot gpt-5-nano, agent gpt-5.4-mini): the dialog shows the chatbot's.
 namespace {
 constexpr const char* kDefaultGeminiModel = "gemini-3.1-pro-preview";
-constexpr const char* kDefaultOpenAIModel = "gpt-5.4-mini";
+constexpr const char* kDefaultOpenAIModel = "gpt-5-nano";
 constexpr const char* kDefaultClaudeModel = "claude-sonnet-4-6";
 constexpr const char* kDefaultDeepseekModel = "deepseek-chat";
 constexpr const char* kDefaultOllamaModel = "gemma4:26b";

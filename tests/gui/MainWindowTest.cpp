@@ -965,7 +965,7 @@ class MainWindowTest : public QObject {
       TfrmSetting D(C, nullptr);
       QCOMPARE(D.findChild<QComboBox*>("cbxOllamaModel")->currentIndex(), 7);
       // Names that are not entries (a default or one typed by hand) are shown and kept.
-      QCOMPARE(D.findChild<QComboBox*>("cbxChatGPTModel")->currentText(), QString("gpt-5.4-mini"));
+      QCOMPARE(D.findChild<QComboBox*>("cbxChatGPTModel")->currentText(), QString("gpt-5-nano"));
       QCOMPARE(D.findChild<QComboBox*>("cbxClaudeModel")->currentText(),
                QString("claude-sonnet-4-6"));
       QCOMPARE(D.findChild<QComboBox*>("cbxGeminiModel")->currentText(), QString("gemini-by-hand"));
@@ -979,7 +979,7 @@ class MainWindowTest : public QObject {
       D.findChild<QLineEdit*>("edKRXKey")->setText("krx-1");
       QTest::mouseClick(D.findChild<QPushButton*>("btnOK"), Qt::LeftButton);
     }
-    QCOMPARE(QString::fromStdString(C.Read(keys::OpenAIModel, "?")), QString("gpt-5.4-mini"));
+    QCOMPARE(QString::fromStdString(C.Read(keys::OpenAIModel, "?")), QString("gpt-5-nano"));
     QCOMPARE(QString::fromStdString(C.Read(keys::ClaudeModel, "?")),
              QString("claude-sonnet-4-6"));
     QCOMPARE(QString::fromStdString(C.Read(keys::GeminiModel, "?")), QString("gemini-by-hand"));

@@ -524,7 +524,7 @@ class WindowCommandsTest : public QObject {
     // The model a send uses while none is stored is the one shown.
     QCOMPARE(D.findChild<QComboBox*>("cbxClaudeModel")->currentText(),
              QString("claude-sonnet-4-6"));
-    QCOMPARE(D.findChild<QComboBox*>("cbxChatGPTModel")->currentText(), QString("gpt-5.4-mini"));
+    QCOMPARE(D.findChild<QComboBox*>("cbxChatGPTModel")->currentText(), QString("gpt-5-nano"));
     QStringList Hints;
     for (QLabel* L : D.findChildren<QLabel*>("lbHint")) {
       QVERIFY(L->isVisible());
