@@ -70,14 +70,11 @@ std::string WithProviderReason(std::string AText, const TJson& ARoot) {
 
 void ParseGemini(const TJson& Root, TAIResponse& R) {
   const TJson* Parts = FindJsonPath(Root, "candidates[0].content.parts");
-  if ((!Parts || !Parts->is_array()) && GeminiBlockText(Root)) {
-    R.IsSuccess = false;
-    R.ErrorMessage = *GeminiBlockText(Root);
-    return;
-  }
   if (!Parts || !Parts->is_array()) {
     R.IsSuccess = false;
-    R.ErrorMessage = WithProviderReason("content.parts 데이터를 찾을 수 없습니다.", Root);
+    auto Blocked = GeminiBlockText(Root);
+    R.ErrorMessage = Blocked ? std::move(*Blocked)
+                             : WithProviderReason("content.parts 데이터를 찾을 수 없습니다.", Root);
     return;
   }
   R.RawPartsJSON = Compact(*Parts);

@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "core/Guid.h"
+#include "core/TextUtil.h"
 
 namespace kestrill {
 
@@ -23,19 +24,13 @@ TAIProvider ProviderFromSelectorIndex(int AIndex) {
   }
 }
 
-namespace {
-bool IsBlank(std::string_view AText) {
-  return AText.find_first_not_of(" \t\r\n") == std::string_view::npos;
-}
-}  // namespace
-
 std::string ToolResultText(std::string_view AToolName, const std::string& AResult) {
-  if (!IsBlank(AResult)) return AResult;
+  if (!Trim(AResult).empty()) return AResult;
   return AToolName == "draw_stock_chart" ? kChartDrawnText : kEmptyToolResultText;
 }
 
 bool HasNothingToSend(const TChatMessage& AMessage) {
-  return !AMessage.HasToolCall && AMessage.ImageBase64.empty() && IsBlank(AMessage.Text);
+  return !AMessage.HasToolCall && AMessage.ImageBase64.empty() && Trim(AMessage.Text).empty();
 }
 
 TChatMessage CreateChatMessage(std::string_view ARole, std::string_view AText) {

@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/Paths.h"
+#include "core/TextUtil.h"
 #include "providers/AgentInstructions.h"
 #include "providers/ToolCallIds.h"
 
@@ -152,7 +153,7 @@ TJson BuildOllamaPlainRequest(const TChatHistory& ChatHistory, const std::string
     // Without tools a call has nothing to say; its result goes as text.
     const std::string Content =
         M.Role == kRoleTool ? ToolResultText(M.ToolName, M.Text) : OllamaContent(M);
-    if (Content.find_first_not_of(" \t\r\n") == std::string::npos) continue;
+    if (Trim(Content).empty()) continue;
     TJson E = TJson::object();
     E["role"] = ChatCompletionsRole(M.Role);
     E["content"] = Content;
