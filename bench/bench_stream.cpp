@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "ForkedServer.h"
+#include "ShortRun.h"
 #include "agent/ResponseParser.h"
 #include "core/HttpClient.h"
 #include "core/JsonPath.h"
@@ -26,7 +27,8 @@ using namespace kestrill;
 
 namespace {
 
-constexpr std::size_t kReplyBytes = std::size_t{1} << 20;
+// 1 MB; 16 KB in the short form.
+const std::size_t kReplyBytes = bench::ShortRun() ? std::size_t{16} << 10 : std::size_t{1} << 20;
 
 const std::string& ReplyText() {
   static const std::string Text = [] {
@@ -218,7 +220,8 @@ void BM_AssembleInOnePiece(benchmark::State& State) { Assemble(State, false); }
 
 void Providers(benchmark::internal::Benchmark* B) {
   for (int P : {aiOpenAI, aiGemini, aiClaude, aiOllama}) B->Arg(P);
-  B->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
+  B->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(bench::ShortRun() ? 1 : 5);
+  if (!bench::ShortRun()) B->ReportAggregatesOnly(true);
 }
 
 BENCHMARK(BM_Unstreamed)->Apply(Providers);

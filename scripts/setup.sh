@@ -27,6 +27,8 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix
   # the Debian package: its library dependencies, and checks of the desktop entry
   dpkg-dev desktop-file-utils
+  # the start-up benchmark's script
+  python3
 )
 command -v node >/dev/null 2>&1 || PACKAGES+=(nodejs)
 command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)

@@ -74,6 +74,7 @@ TfrmMain::TfrmMain(QWidget* AParent) : QMainWindow(AParent) {
   LayoutPreview->hide();
   UpdateBottomHeight();
   FController = std::make_unique<TChatController>(*FConfig, *ChatWebBrowser, *this, *this, *this);
+  FController->WriteInBackground();  // the save after each turn must not hold up the window
   ConnectControls();
   FController->FormCreate();
 }

@@ -110,6 +110,13 @@ class TChatController {
   // Whether a chat is saved each time a turn ends (on in the window; the terminal saves only
   // when asked to).
   void SetSaveAfterTurn(bool AOn) { FSaveAfterTurn = AOn; }
+  // From now on the save after each turn is written on a thread of its own (the window: its UI
+  // thread must not wait on the disk), and freed memory is given back after each turn there.
+  // Every other save waits for it first; a failure is reported once it is known and leaves the
+  // chat modified.
+  void WriteInBackground();
+  // Waits for the background writes (tests, and before anything reads the files).
+  void SettleWrites();
   // True from a send until its turn has ended or was stopped.
   bool TurnRunning() const { return FTurn != nullptr; }
   bool IsTerminating() const { return FIsTerminating; }
@@ -150,7 +157,11 @@ class TChatController {
   // A question that got no answer leaves the conversation; its bubble stays, marked not sent,
   // so the chat on screen is the one in memory.
   void WithdrawPrompt(const std::string& AMsgId);
-  bool SaveQuietly();  // MenuSaveChatClick without the status line; true when a file holds it
+  // MenuSaveChatClick without the status line; true when a file holds it (or, ABackground, is
+  // being written).
+  bool SaveQuietly(bool ABackground = false);
+  // Reports the background writes that failed.
+  void ShowWriteErrors();
   // The first-start note (while no provider is set up) and the starter questions.
   void ShowEmptyChat();
   // Says which key is missing and offers to open the settings.
@@ -167,7 +178,7 @@ class TChatController {
   void DrawConversation();
   // SaveAll: saves the open chat; a chat saved for the first time gets its sidebar item at the
   // top. False (and the user told) when the save failed.
-  bool SaveAll();
+  bool SaveAll(bool ABackground = false);
   // Leaves the open chat: saves it as its state requires. False when that failed (the user is
   // told and the chat stays).
   bool SaveBeforeLeaving(bool& AWasNewWithMessages);
@@ -203,6 +214,7 @@ class TChatController {
   // Shared with queued work: false once the controller is gone.
   std::shared_ptr<std::atomic<bool>> FAlive = std::make_shared<std::atomic<bool>>(true);
   std::unique_ptr<TTaskRunner> FTasks = std::make_unique<TTaskRunner>();
+  std::shared_ptr<class TOrderedWriter> FWriter;  // null: every save is written at once
 };
 
 }  // namespace kestrill

@@ -1,11 +1,13 @@
 #include "engine/ChatFiles.h"
 
 #include <algorithm>
+#include <utility>
 #include <filesystem>
 
 #include "core/Clock.h"
 #include "core/FileIO.h"
 #include "core/Paths.h"
+#include "engine/OrderedWriter.h"
 #include "storage/HistoryFile.h"
 
 namespace kestrill {
@@ -37,6 +39,38 @@ TJsonFileRead ReadCatalogueFile(const std::string& APath) {
   return Read;
 }
 
+// Writes the catalogue at APath under the data folder's lock: what the file holds now with
+// AChanges applied; a file gone gets AWhole; one that cannot be read is moved aside first.
+// The Korean error text, empty on success. Touches nothing but the disk, so it can run on the
+// writer thread with copies of the list.
+std::string WriteCatalogue(const std::string& APath, const std::string& ALockPath,
+                           const std::vector<TCatalogueChange>& AChanges,
+                           const TCatalogueData& AWhole, const std::string& AStamp) {
+  auto Failed = [&APath](const std::string& AReason) {
+    std::string Text = SaveFailedText(APath, AReason);
+    return Text.replace(0, std::string_view("채팅 파일을").size(), "채팅 목록 파일을");
+  };
+  try {
+    TFileLock Lock(ALockPath);
+    TJsonFileRead Read = ReadCatalogueFile(APath);
+    if (Read.Status == TJsonFileStatus::Ok) {
+      TCatalogueData OnDisk = ReadCatalogueDocument(Read.Value);
+      ApplyCatalogueChanges(OnDisk, AChanges);
+      WriteFileAtomic(APath, FormatCatalogue(OnDisk), TFileAccess::Private);
+    } else {
+      // Gone (the user deleted it): the whole list, or the entries loaded from it would go
+      // too. Unreadable: kept aside, as when it is loaded.
+      if (Read.Status == TJsonFileStatus::Broken && MoveAside(APath, AStamp).empty())
+        return Failed("읽을 수 없는 원래 파일을 보관하지 못해 덮어쓰지 않았습니다.");
+      WriteFileAtomic(APath, FormatCatalogue(AWhole), TFileAccess::Private);
+    }
+  } catch (const EFileWriteError& E) {
+    return Failed(E.what());
+  }
+  return "";
+}
+
+
 }  // namespace
 
 std::string SaveFailedText(const std::string& APath, const std::string& AReason) {
@@ -48,6 +82,71 @@ std::string SaveFailedText(const std::string& APath, const std::string& AReason)
 
 TChatFiles::TChatFiles(std::string ADataFolder, TClock AClock)
     : FDataFolder(std::move(ADataFolder)), FClock(std::move(AClock)) {}
+
+TChatFiles::~TChatFiles() {
+  if (FWriter) FWriter->Flush();
+}
+
+void TChatFiles::WriteInBackground(std::shared_ptr<TOrderedWriter> AWriter,
+                                   std::function<void()> AFinished) {
+  SettleWrites();
+  FWriter = std::move(AWriter);
+  FWriteFinished = std::move(AFinished);
+}
+
+void TChatFiles::SettleWrites() {
+  if (!FWriter) return;
+  FWriter->Flush();
+  ApplyFinishedSaves();
+}
+
+std::vector<std::string> TChatFiles::TakeWriteErrors() {
+  ApplyFinishedSaves();
+  return std::exchange(FWriteErrors, {});
+}
+
+void TChatFiles::RunBackgroundSave(TBackgroundSave& S) {
+  if (S.MoveAsideFirst && Exists(S.Path) && MoveAside(S.Path, S.Stamp).empty()) {
+    S.Error = SaveFailedText(S.Path, "읽을 수 없던 원래 파일을 보관하지 못해 덮어쓰지 않았습니다.");
+    return;
+  }
+  try {
+    WriteFileAtomic(S.Path, S.Text, TFileAccess::Private);
+  } catch (const EFileWriteError& E) {
+    S.Error = SaveFailedText(S.Path, E.what());
+    return;
+  }
+  S.FileWritten = true;
+  S.Text = std::string();  // the chat's text is not needed any more; the outcome may wait
+  S.Error = WriteCatalogue(S.CataloguePath, S.LockPath, S.Changes, S.Whole, S.Stamp);
+  S.CatalogueWritten = S.Error.empty();
+}
+
+void TChatFiles::ApplyFinishedSaves() {
+  std::deque<TBackgroundSave> Done;
+  {
+    std::lock_guard Lock(FFinished->Mutex);
+    Done.swap(FFinished->Done);
+  }
+  for (TBackgroundSave& S : Done) {
+    if (S.Error.empty()) continue;
+    if (S.MoveAsideFirst && !S.FileWritten && FUnreadableFile.empty())
+      FUnreadableFile = S.FileName;  // the unreadable original may still be there
+    if (!S.CatalogueWritten) {
+      // Recorded again, under whatever changed since (that is newer).
+      std::vector<TCatalogueChange> Again;
+      for (TCatalogueChange& C : S.Changes) {
+        bool Newer = false;
+        for (const TCatalogueChange& N : FChanges) Newer = Newer || N.FileName == C.FileName;
+        if (!Newer) Again.push_back(std::move(C));
+      }
+      FChanges.insert(FChanges.begin(), std::make_move_iterator(Again.begin()),
+                      std::make_move_iterator(Again.end()));
+    }
+    if (S.FileName == FileName && State == cfsOpen) State = cfsModified;
+    FWriteErrors.push_back(S.Error);
+  }
+}
 
 std::string TChatFiles::Resolve(const std::string& AFileName) const {
   if (AFileName.empty() || std::filesystem::path(AFileName).is_absolute()) return AFileName;
@@ -85,6 +184,7 @@ TChatFile TChatFiles::EntryOf(const std::string& AFileName) const {
 }
 
 std::string TChatFiles::LoadChatFileList() {
+  SettleWrites();
   const std::string Path = CatalogueFilePath();
   TJsonFileRead Read = ReadCatalogueFile(Path);
   if (Read.Status == TJsonFileStatus::Missing) return "";
@@ -124,30 +224,11 @@ std::vector<TChatFile> TChatFiles::LoadedEntriesToShow(int AMax) const {
 std::string TChatFiles::LockPath() const { return CatalogueFilePath() + ".lock"; }
 
 std::string TChatFiles::SaveChatFileList() {
-  const std::string Path = CatalogueFilePath();
-  auto Failed = [&Path](const std::string& AReason) {
-    std::string Text = SaveFailedText(Path, AReason);
-    return Text.replace(0, std::string_view("채팅 파일을").size(), "채팅 목록 파일을");
-  };
-  try {
-    TFileLock Lock(LockPath());
-    TJsonFileRead Read = ReadCatalogueFile(Path);
-    if (Read.Status == TJsonFileStatus::Ok) {
-      TCatalogueData OnDisk = ReadCatalogueDocument(Read.Value);
-      ApplyCatalogueChanges(OnDisk, FChanges);
-      WriteFileAtomic(Path, FormatCatalogue(OnDisk), TFileAccess::Private);
-    } else {
-      // Gone (the user deleted it): the whole list, or the entries loaded from it would go
-      // too. Unreadable: kept aside, as when it is loaded.
-      if (Read.Status == TJsonFileStatus::Broken && MoveAside(Path, TimeStampNow()).empty())
-        return Failed("읽을 수 없는 원래 파일을 보관하지 못해 덮어쓰지 않았습니다.");
-      WriteFileAtomic(Path, FormatCatalogue(FCatalogue), TFileAccess::Private);
-    }
-  } catch (const EFileWriteError& E) {
-    return Failed(E.what());  // the changes stay recorded for the next write
-  }
-  FChanges.clear();
-  return "";
+  SettleWrites();
+  std::string Error =
+      WriteCatalogue(CatalogueFilePath(), LockPath(), FChanges, FCatalogue, TimeStampNow());
+  if (Error.empty()) FChanges.clear();  // on failure they stay recorded for the next write
+  return Error;
 }
 
 std::string TChatFiles::FreeName(const std::string& AStamp, int& ANumber) const {
@@ -199,7 +280,13 @@ std::string TChatFiles::WriteNewHistory(const std::string& AStamp, const TChatHi
   return SaveFailedText(APath, "비어 있는 파일 이름을 찾지 못했습니다.");
 }
 
-TSaveResult TChatFiles::SaveChat(const TChatHistory& AHistory, bool AWriteEmpty) {
+TSaveResult TChatFiles::SaveChat(const TChatHistory& AHistory, bool AWriteEmpty,
+                                 bool ABackground) {
+  const bool Later = ABackground && FWriter;
+  if (Later)
+    ApplyFinishedSaves();
+  else
+    SettleWrites();
   TSaveResult R;
   if (State == cfsOpen) return R;
   if (AHistory.empty() && (State == cfsNew || !AWriteEmpty)) return R;
@@ -208,8 +295,10 @@ TSaveResult TChatFiles::SaveChat(const TChatHistory& AHistory, bool AWriteEmpty)
   const bool Elsewhere = State != cfsNew && !FileName.empty() && !MayWrite(FileName);
   if (Elsewhere && AHistory.empty()) return R;
   std::string Path = FileName;
-  R.Error = State == cfsNew || Elsewhere ? WriteNewHistory(TimeStampNow(), AHistory, Path)
-                                        : WriteHistory(Path, AHistory);
+  const bool Rewrite = State != cfsNew && !Elsewhere;
+  if (Later && Rewrite && !Path.empty()) return SaveLater(AHistory);
+  R.Error = Rewrite ? WriteHistory(Path, AHistory)
+                    : WriteNewHistory(TimeStampNow(), AHistory, Path);
   if (!R.Ok()) return R;
   R.Entry.FileName = Path;
   R.Entry.LastModified = TimeStampNow();
@@ -226,22 +315,53 @@ TSaveResult TChatFiles::SaveChat(const TChatHistory& AHistory, bool AWriteEmpty)
       Selected = R.Entry;
     }
   } else {
-    Selected.FileName = Path;
-    Selected.LastModified = R.Entry.LastModified;
-    if (Selected.Title.empty()) Selected.Title = EntryOf(Path).Title;
-    int Index = GetChatFileIndex(Path);
-    if (Index >= 0) {
-      ReplaceEntry(Index, Selected);  // the entry keeps its title
-    } else {
-      // A chat whose entry is gone (or that was opened from elsewhere) is listed again, under
-      // its first message like any chat saved for the first time.
-      if (!AHistory.empty()) Selected.Title = TitleFromText(AHistory.front().Text);
-      AddEntry(Selected);
-      R.AddedEntry = true;
-    }
-    R.Entry = Selected;
+    RecordRewrite(Path, R.Entry.LastModified, AHistory, R);
   }
   R.Error = SaveChatFileList();
+  return R;
+}
+
+void TChatFiles::RecordRewrite(const std::string& APath, const std::string& AStamp,
+                               const TChatHistory& AHistory, TSaveResult& R) {
+  Selected.FileName = APath;
+  Selected.LastModified = AStamp;
+  if (Selected.Title.empty()) Selected.Title = EntryOf(APath).Title;
+  int Index = GetChatFileIndex(APath);
+  if (Index >= 0) {
+    ReplaceEntry(Index, Selected);  // the entry keeps its title
+  } else {
+    // A chat whose entry is gone (or that was opened from elsewhere) is listed again, under
+    // its first message like any chat saved for the first time.
+    if (!AHistory.empty()) Selected.Title = TitleFromText(AHistory.front().Text);
+    AddEntry(Selected);
+    R.AddedEntry = true;
+  }
+  R.Entry = Selected;
+}
+
+TSaveResult TChatFiles::SaveLater(const TChatHistory& AHistory) {
+  TSaveResult R;
+  TBackgroundSave S;
+  S.FileName = FileName;
+  S.Path = Resolve(FileName);
+  S.Stamp = TimeStampNow();
+  // The document is made here, from the conversation as it is now; only the disk work waits.
+  S.Text = FormatHistoryFile(AHistory);
+  S.MoveAsideFirst = FileName == FUnreadableFile;
+  if (S.MoveAsideFirst) FUnreadableFile.clear();  // the writer moves it aside before writing
+  RecordRewrite(FileName, S.Stamp, AHistory, R);
+  S.CataloguePath = CatalogueFilePath();
+  S.LockPath = LockPath();
+  S.Changes = std::exchange(FChanges, {});
+  S.Whole = FCatalogue;
+  FWriter->Post([Save = std::move(S), Finished = FFinished, Told = FWriteFinished]() mutable {
+    RunBackgroundSave(Save);
+    {
+      std::lock_guard Lock(Finished->Mutex);
+      Finished->Done.push_back(std::move(Save));
+    }
+    if (Told) Told();
+  });
   return R;
 }
 

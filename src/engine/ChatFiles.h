@@ -4,7 +4,10 @@
 #pragma once
 
 #include <ctime>
+#include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +17,8 @@
 #include "storage/ChatJson.h"
 
 namespace kestrill {
+
+class TOrderedWriter;
 
 // What one save did. A chat file can be written while the catalogue write fails; then Entry is
 // filled and Error says what failed.
@@ -31,6 +36,9 @@ class TChatFiles {
  public:
   using TClock = std::function<std::tm()>;
   explicit TChatFiles(std::string ADataFolder, TClock AClock = nullptr);
+  ~TChatFiles();  // waits for the background writes
+  TChatFiles(const TChatFiles&) = delete;
+  TChatFiles& operator=(const TChatFiles&) = delete;
 
   // The open chat.
   TChatFileState State = cfsNew;
@@ -83,7 +91,22 @@ class TChatFiles {
   // file as it was. A new chat's file is created only where no file is: when another process
   // takes the name first, the next one is tried, so no save ever replaces another chat. A chat
   // file is created readable by its owner only; a rewritten one keeps its mode.
-  TSaveResult SaveChat(const TChatHistory& AHistory, bool AWriteEmpty = false);
+  // ABackground: a rewrite of a saved chat goes to the writer (when there is one) and this
+  // returns at once, as if it had worked; a new chat's first file is still written here, since
+  // its name is only known once it exists.
+  TSaveResult SaveChat(const TChatHistory& AHistory, bool AWriteEmpty = false,
+                       bool ABackground = false);
+
+  // From now on background saves go to AWriter, in order with everything else posted there;
+  // AFinished is called on the writer's thread after each (the owner then calls
+  // TakeWriteErrors on its own thread). Every other disk access here waits for them first.
+  void WriteInBackground(std::shared_ptr<TOrderedWriter> AWriter, std::function<void()> AFinished);
+  // Waits for the background writes and takes their outcomes: after a failed one the chat, if
+  // still open, is modified again and its catalogue changes are recorded again, so the next
+  // save writes both; the failure's text waits in TakeWriteErrors.
+  void SettleWrites();
+  // The failures of background writes so far (Korean, naming the file), without waiting.
+  std::vector<std::string> TakeWriteErrors();
 
   void AddEntry(const TChatFile& AEntry);
   void RemoveEntry(int AIndex);
@@ -105,6 +128,27 @@ class TChatFiles {
   void RecordGone(const std::string& AFileName);
   std::string LockPath() const;
 
+  // A background save: what it writes, copied, and what came of it.
+  struct TBackgroundSave {
+    std::string FileName, Path, Text, Stamp;
+    bool MoveAsideFirst = false;
+    std::string CataloguePath, LockPath;
+    std::vector<TCatalogueChange> Changes;
+    TCatalogueData Whole;
+    bool FileWritten = false, CatalogueWritten = false;
+    std::string Error;
+  };
+  struct TFinishedSaves {
+    std::mutex Mutex;
+    std::deque<TBackgroundSave> Done;
+  };
+  static void RunBackgroundSave(TBackgroundSave& ASave);
+  TSaveResult SaveLater(const TChatHistory& AHistory);
+  // The catalogue entry of a chat rewritten at APath (its time AStamp), into R.
+  void RecordRewrite(const std::string& APath, const std::string& AStamp,
+                     const TChatHistory& AHistory, TSaveResult& R);
+  void ApplyFinishedSaves();
+
   std::string FDataFolder;
   TClock FClock;
   TCatalogueData FCatalogue;
@@ -112,6 +156,10 @@ class TChatFiles {
   std::string FUnreadableFile;
   // Changes to the list since the catalogue was last written or read, one per file name.
   std::vector<TCatalogueChange> FChanges;
+  std::shared_ptr<TOrderedWriter> FWriter;
+  std::function<void()> FWriteFinished;
+  std::shared_ptr<TFinishedSaves> FFinished = std::make_shared<TFinishedSaves>();
+  std::vector<std::string> FWriteErrors;
 };
 
 // "채팅 파일을 저장하지 못했습니다." with the file and the reason.

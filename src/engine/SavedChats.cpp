@@ -4,9 +4,11 @@
 #include <filesystem>
 
 #include "core/FileHelpers.h"
+#include "core/Memory.h"
 #include "core/Paths.h"
 #include "core/TextUtil.h"
 #include "engine/ChatController.h"
+#include "engine/OrderedWriter.h"
 #include "engine/FigureMarks.h"
 #include "engine/ToolDispatcher.h"
 #include "engine/ToolSources.h"
@@ -72,11 +74,34 @@ bool TChatController::ApplySave(const TSaveResult& AResult, bool AMakeItem) {
   return AResult.Ok();
 }
 
-bool TChatController::SaveAll() {
+void TChatController::WriteInBackground() {
+  if (FWriter) return;
+  FWriter = std::make_shared<TOrderedWriter>();
+  std::weak_ptr<std::atomic<bool>> Alive = FAlive;
+  FFiles.WriteInBackground(FWriter, [this, Alive] {
+    FQueue.Post([this, Alive] {
+      auto Flag = Alive.lock();
+      if (Flag && *Flag) ShowWriteErrors();
+    });
+  });
+}
+
+void TChatController::SettleWrites() {
+  FFiles.SettleWrites();
+  ShowWriteErrors();
+}
+
+void TChatController::ShowWriteErrors() {
+  for (const std::string& Error : FFiles.TakeWriteErrors()) FDialogs.AlaramMessage(Error);
+}
+
+bool TChatController::SaveAll(bool ABackground) {
+  // A background write still running may yet fail and make the chat modified again.
+  if (!ABackground) FFiles.SettleWrites();
   if (FFiles.State == cfsNew && FChatHistory.empty()) return true;
   if (FFiles.State == cfsOpen) return true;
   const bool WasNew = FFiles.State == cfsNew;
-  TSaveResult R = FFiles.SaveChat(FChatHistory);
+  TSaveResult R = FFiles.SaveChat(FChatHistory, false, ABackground);
   ApplySave(R, true);
   if (WasNew && !R.Entry.FileName.empty()) {
     // The chat continues on the file just written. If only the catalogue failed, the chat
@@ -96,8 +121,8 @@ void TChatController::MenuSaveChatClick() {
     FControls.ShowStatusMessage("저장했습니다: " + FileNameOfPath(FFiles.FileName));
 }
 
-bool TChatController::SaveQuietly() {
-  if (!SaveAll()) return false;
+bool TChatController::SaveQuietly(bool ABackground) {
+  if (!SaveAll(ABackground)) return false;
   if (FFiles.State == cfsNew && FChatHistory.empty()) return false;
   FFiles.State = cfsOpen;
   return true;
@@ -117,7 +142,10 @@ void TChatController::AfterTurn(bool AStopped) {
     }
   ShowSourcesOf(FView, FChatHistory, FAnswerTimes, LastQuestion);
   if (FConfig.Read(keys::FigureMarks, true)) ShowFiguresOf(FView, FChatHistory, LastQuestion);
-  if (FSaveAfterTurn && !FChatHistory.empty()) SaveQuietly();
+  if (FSaveAfterTurn && !FChatHistory.empty()) SaveQuietly(/*ABackground=*/true);
+  // A turn leaves many large buffers freed behind it (requests, replies, scripts, the saved
+  // document); the allocator would keep them all.
+  if (FWriter) FWriter->Post(ReturnFreedMemory);
 }
 
 void TChatController::sbNewChatClick() {
@@ -128,6 +156,7 @@ void TChatController::sbNewChatClick() {
 
 bool TChatController::SaveBeforeLeaving(bool& AWasNewWithMessages) {
   AWasNewWithMessages = false;
+  FFiles.SettleWrites();
   if (FFiles.State == cfsNew && FChatHistory.empty()) return true;
   const bool WasNew = FFiles.State == cfsNew;
   TSaveResult R = FFiles.SaveChat(FChatHistory);
@@ -172,6 +201,8 @@ void TChatController::OpenChat(const std::string& AFileName, const std::string& 
   FControls.ClearPrompt();
   FView.EvaluateJavaScript(kClearPageScript);
   LoadHistoryFromFile(AFileName);
+  // The file's text, its document and the page's script are freed by now.
+  if (FWriter) FWriter->Post(ReturnFreedMemory);
   FFiles.FileName = AFileName;
   FFiles.State = cfsOpen;
   FFiles.Selected = FFiles.EntryOf(AFileName);
@@ -233,6 +264,7 @@ void TChatController::MenuItemReRunClick(const std::string& AFileName) {
     OpenChat(AFileName, Entry.Title);
     if (FFiles.FileName != AFileName) return;  // the chat left could not be saved: it stays
   }
+  FFiles.SettleWrites();  // the file read next is the one written last
   if (!FileExists(FFiles.Resolve(AFileName))) {
     FDialogs.AlaramMessage(MissingFileText(AFileName));
     return;
@@ -291,6 +323,7 @@ void TChatController::MenuItemDeleteClick(const std::string& AFileName,
     return;
   }
   if (!FDialogs.ConfirmYesNo("다음 채팅 파일을 삭제하시겠습니까?\r\n[" + AItemTitle + "]")) return;
+  FFiles.SettleWrites();  // a write still on its way would bring the file back
   // Only a chat file in the data folder is deleted; an entry naming anything else leaves the
   // list and its file stays.
   const std::string Path = FFiles.Resolve(AFileName);
@@ -406,6 +439,7 @@ bool TChatController::FormCloseQuery(std::chrono::milliseconds ATimeout) {
   }
   ++FGeneration;
   FTasks->RequestStop();
+  FFiles.SettleWrites();  // a failed background write makes the chat modified again
   if (FChatHistory.empty()) return true;
   TSaveResult R = FFiles.SaveChat(FChatHistory);
   if (R.Ok()) return true;

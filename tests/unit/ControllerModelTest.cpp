@@ -134,7 +134,7 @@ const char kChartCall[] =
 // what failed and at which step.
 class TModelRun {
  public:
-  explicit TModelRun(std::uint32_t ASeed) : FRng(ASeed) {
+  explicit TModelRun(std::uint32_t ASeed) : FRng(ASeed), FBackground(ASeed % 2 == 0) {
     FHome = UseFreshDataFolder();
     FData = FHome + "/Documents/Kestrill";
     setenv("TMPDIR", FHome.c_str(), 1);
@@ -171,6 +171,8 @@ class TModelRun {
   void OpenWindow() {
     FControls = TFakeControls();
     FController = std::make_unique<TChatController>(*FConfig, FView, FQueue, FDialogs, FControls);
+    // Every other seed writes the save after each turn on the writer thread, as the window does.
+    if (FBackground) FController->WriteInBackground();
     FController->FormCreate();
     FController->ChatWebBrowserDidFinishLoad();
     FController->FormShow();
@@ -284,6 +286,7 @@ class TModelRun {
 
   std::string Check(const std::set<std::string>& AMayChange) {
     TChatController& C = *FController;
+    C.Files().SettleWrites();  // what the step asked to be written is on disk
     // The catalogue file lists exactly the chat files there are.
     std::set<std::string> OnDisk;
     for (const auto& E : fs::directory_iterator(FData))
@@ -337,6 +340,7 @@ class TModelRun {
   }
 
   std::mt19937 FRng;
+  bool FBackground = false;
   std::string FHome, FData;
   TFakeHttpServer FServer;
   std::unique_ptr<TConfig> FConfig;

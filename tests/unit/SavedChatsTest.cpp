@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <regex>
+#include <stdexcept>
+#include <thread>
 
 #include "FakeHttpServer.h"
 #include "FakeShell.h"
@@ -12,6 +14,7 @@
 #include "TestEnv.h"
 #include "core/FileIO.h"
 #include "engine/ChatController.h"
+#include "engine/OrderedWriter.h"
 #include "storage/Catalogue.h"
 #include "storage/ChatJson.h"
 #include "storage/HistoryFile.h"
@@ -477,6 +480,85 @@ TEST_F(SavedChatsTest, FailedSaveSaysSoKeepsTheChatAndAsksAtClose) {
   EXPECT_EQ(JsonFiles().size(), 1u);
   EXPECT_EQ(Controller->ChatFileState(), cfsOpen);
   EXPECT_TRUE(Controller->FormCloseQuery());
+}
+
+TEST(OrderedWriter, RunsEveryJobInOrderAndTheDestructorDropsNone) {
+  std::vector<int> Ran;  // touched by the writer only until Flush or the destructor returns
+  {
+    TOrderedWriter Writer;
+    Writer.Post([] { throw std::runtime_error("a failing job"); });  // the next ones still run
+    for (int I = 0; I < 50; ++I)
+      Writer.Post([&Ran, I] {
+        if (I == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        Ran.push_back(I);
+      });
+    Writer.Flush();
+    EXPECT_EQ(Ran.size(), 50u);
+    EXPECT_TRUE(Writer.Idle());
+    for (int I = 50; I < 100; ++I)
+      Writer.Post([&Ran, I] {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        Ran.push_back(I);
+      });
+  }
+  ASSERT_EQ(Ran.size(), 100u);
+  for (int I = 0; I < 100; ++I) EXPECT_EQ(Ran[static_cast<std::size_t>(I)], I);
+}
+
+// The window writes the save after each turn on a writer thread: the writes land in order, the
+// close waits for them, and a failure is told once and leaves the chat to be saved again.
+TEST_F(SavedChatsTest, BackgroundSavesLandInOrderAndCloseWaitsForThem) {
+  Controller->WriteInBackground();
+  Turn("첫 질문");  // a new chat's first file is written at once: its name is needed now
+  const std::string Path = File("20261210090000.json");
+  ASSERT_EQ(TextsOnDisk(Path).size(), 2u);
+  for (int I = 0; I < 5; ++I) Turn("질문 " + std::to_string(I));
+  Controller->SettleWrites();
+  EXPECT_EQ(TextsOnDisk(Path), Texts());
+  EXPECT_EQ(TextsOnDisk(Path).size(), 12u);
+  ASSERT_EQ(CatalogueOnDisk().size(), 1u);
+  EXPECT_EQ(CatalogueOnDisk()[0].Title, "첫 질문");
+  EXPECT_EQ(Controller->ChatFileState(), cfsOpen);
+
+  Turn("닫기 직전");
+  EXPECT_TRUE(Controller->FormCloseQuery());
+  EXPECT_EQ(TextsOnDisk(Path).size(), 14u);
+  Controller.reset();
+  EXPECT_EQ(TextsOnDisk(Path).size(), 14u);
+  EXPECT_TRUE(Dialogs.Alarms.empty());
+}
+
+TEST_F(SavedChatsTest, AFailedBackgroundSaveIsToldOnceAndTheChatIsSavedAgain) {
+  Controller->WriteInBackground();
+  Turn("첫 질문");
+  const std::string Path = File("20261210090000.json");
+  // The file's place is taken by a folder: the rewrite cannot replace it.
+  fs::remove(Path);
+  fs::create_directories(Path + "/x");
+  Turn("두 번째");
+  Controller->SettleWrites();
+  ASSERT_EQ(Dialogs.Alarms.size(), 1u);
+  EXPECT_EQ(Dialogs.Alarms[0].rfind("채팅 파일을 저장하지 못했습니다.\r\n[" + Path + "]", 0), 0u)
+      << Dialogs.Alarms[0];
+  EXPECT_EQ(Controller->ChatFileState(), cfsModified);
+  while (Queue.RunNext(0)) {
+  }
+  EXPECT_EQ(Dialogs.Alarms.size(), 1u);  // the writer's own notice finds it already told
+
+  fs::remove_all(Path);
+  Controller->MenuSaveChatClick();
+  EXPECT_EQ(TextsOnDisk(Path), (std::vector<std::string>{"첫 질문", "답변", "두 번째", "답변"}));
+  EXPECT_EQ(Controller->ChatFileState(), cfsOpen);
+  ASSERT_EQ(CatalogueOnDisk().size(), 1u);
+
+  // Leaving a chat whose last write failed writes it before anything else happens.
+  fs::remove(Path);
+  fs::create_directories(Path + "/x");
+  Turn("세 번째");
+  fs::remove_all(Path);
+  Controller->sbNewChatClick();
+  EXPECT_EQ(TextsOnDisk(Path).size(), 6u);
+  EXPECT_TRUE(Controller->ChatHistory().empty());
 }
 
 TEST_F(SavedChatsTest, CloseSavesTheConversationWithoutAnItem) {

@@ -1,0 +1,9 @@
+#include <malloc.h>
+
+#include "core/Memory.h"
+
+namespace kestrill {
+
+void ReturnFreedMemory() { _heapmin(); }
+
+}  // namespace kestrill
