@@ -224,8 +224,12 @@ void TfrmMain::BuildControls() {
   sbNewChat->setFixedHeight(35);
   sbNewChat->setFont(Arial(14));
   SearchBox = new TChatSearchBox(
-      [this](const std::string& AQuery) {
-        return SearchSavedChats(FSearch, FController->Files(), AQuery);
+      [this](const std::string& AQuery) -> TChatSearchBox::TSearchJob {
+        // The catalogue is the UI thread's: the search thread gets a copy of its titles.
+        return [Search = FSearch, Chats = SavedChatsOf(FController->Files()), AQuery](
+                   std::stop_token AStop, const TChatSearch::TOnHits& AFound) {
+          SearchSavedChats(*Search, Chats, AQuery, AStop, AFound);
+        };
       },
       LayoutLeftPanel);
   ListBoxHistory = new THistoryList(LayoutLeftPanel);

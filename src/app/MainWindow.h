@@ -145,7 +145,9 @@ class TfrmMain : public QMainWindow, public IUiQueue, public IDialogs, public IM
   // by it each time: the item itself may be gone by the time a menu command runs.
   QString FTargetItem;
   TDialogScript* FDialogScript = nullptr;
-  TChatSearch FSearch;  // what the search box read of each chat file, kept between searches
+  // What the search box read of each chat file, kept between searches. Shared with the box's
+  // search thread, which the box (a child, destroyed after these members) ends.
+  std::shared_ptr<TChatSearch> FSearch = std::make_shared<TChatSearch>();
 
   TLogoBar* ToolBarLogo;
   QToolButton* sbLogo;

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <ostream>
+#include <stop_token>
 
 #include "cli/TerminalShell.h"
 #include "engine/ChatArchive.h"
@@ -83,10 +84,20 @@ int SearchSavedChatsCommand(TChatFiles& AFiles, const std::string& AQuery, std::
   }
   TChatSearch Search;
   if (std::string Note = SearchQueryNote(AQuery); !Note.empty()) AErr << Note << '\n';
-  const auto Hits = SearchSavedChats(Search, AFiles, AQuery);
-  for (const TChatSearchHit& H : Hits)
-    AOut << EscapedName(H.FilePath) << '\t' << OneField(H.Title) << '\t' << OneField(H.Snippet)
-         << '\n';
+  // Each hit is printed as soon as it is found: over many large chats the first lines come
+  // long before the last file is read. Once the most a search lists are found, the files left
+  // are not read: nothing here keeps them for a next search.
+  std::stop_source Enough;
+  std::size_t Printed = 0;
+  const auto Print = [&](std::vector<TChatSearchHit> AHits) {
+    for (const TChatSearchHit& H : AHits)
+      AOut << EscapedName(H.FilePath) << '\t' << OneField(H.Title) << '\t' << OneField(H.Snippet)
+           << '\n';
+    AOut.flush();
+    if ((Printed += AHits.size()) >= kMaxSearchHits) Enough.request_stop();
+  };
+  const auto Hits =
+      SearchSavedChats(Search, SavedChatsOf(AFiles), AQuery, Enough.get_token(), Print);
   if (Hits.empty()) AErr << "찾는 단어가 들어 있는 채팅이 없습니다.\n";
   return Hits.empty() ? 1 : 0;
 }

@@ -11,12 +11,23 @@
 
 namespace kestrill {
 
+TSavedChats SavedChatsOf(const TChatFiles& AFiles) {
+  TSavedChats Chats{AFiles.DataFolder(), {}};
+  for (const TChatFile& E : AFiles.List())
+    if (IsListable(E)) Chats.Titles[E.FileName] = E.Title;
+  return Chats;
+}
+
+std::vector<TChatSearchHit> SearchSavedChats(TChatSearch& ASearch, const TSavedChats& AChats,
+                                             const std::string& AQuery, std::stop_token AStop,
+                                             const TChatSearch::TOnHits& AOnHits) {
+  return ASearch.Search(AChats.Folder, AQuery, AChats.Titles, kMaxSearchHits, std::move(AStop),
+                        AOnHits);
+}
+
 std::vector<TChatSearchHit> SearchSavedChats(TChatSearch& ASearch, const TChatFiles& AFiles,
                                              const std::string& AQuery) {
-  std::map<std::string, std::string> Titles;
-  for (const TChatFile& E : AFiles.List())
-    if (IsListable(E)) Titles[E.FileName] = E.Title;
-  return ASearch.Search(AFiles.DataFolder(), AQuery, Titles);
+  return SearchSavedChats(ASearch, SavedChatsOf(AFiles), AQuery);
 }
 
 std::string ExportChatToFile(const TChatHistory& AAll, const std::string& ATitle,

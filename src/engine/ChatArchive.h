@@ -2,6 +2,8 @@
 // out as Markdown or HTML. Shared by the window's search box and menu and by the terminal.
 #pragma once
 
+#include <map>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -13,7 +15,19 @@ namespace kestrill {
 class TChatController;
 class TChatFiles;
 
-// ASearch keeps what it read between calls: keep one per window (or terminal run).
+// What a search of the saved chats needs besides the files themselves: taken from AFiles on the
+// thread that owns them, so that the search can run on another.
+struct TSavedChats {
+  std::string Folder;
+  std::map<std::string, std::string> Titles;  // the catalogue's, by file path
+};
+TSavedChats SavedChatsOf(const TChatFiles& AFiles);
+
+// ASearch keeps what it read between calls: keep one per window (or terminal run). AOnHits gets
+// the hits in batches as they are found; AStop ends the search early (TChatSearch::Search).
+std::vector<TChatSearchHit> SearchSavedChats(TChatSearch& ASearch, const TSavedChats& AChats,
+                                             const std::string& AQuery, std::stop_token AStop = {},
+                                             const TChatSearch::TOnHits& AOnHits = {});
 std::vector<TChatSearchHit> SearchSavedChats(TChatSearch& ASearch, const TChatFiles& AFiles,
                                              const std::string& AQuery);
 

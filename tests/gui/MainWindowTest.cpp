@@ -534,6 +534,7 @@ class MainWindowTest : public QObject {
     QVERIFY(Send->isEnabled());
     QTRY_COMPARE(Bubbles(*W), Q("U:멈출 질문|M:중지되었습니다."));
     QCOMPARE(RunJs(*W, "document.querySelectorAll('#loading-wrap').length").toInt(), 0);
+    W->Controller().SettleWrites();  // the save after a turn is written in the background
     auto Saved = ReadJsonFile(W->Controller().ChatFileName());
     QVERIFY(Saved && Saved->is_array() && Saved->size() == 1);
     QCOMPARE(QString::fromStdString((*Saved)[0]["text"].get<std::string>()), Q("멈출 질문"));
@@ -950,6 +951,7 @@ class MainWindowTest : public QObject {
 
     RunJs(*W, "location.href = 'chatui://delete/chat-1'; 0");
     QTRY_COMPARE(Bubbles(*W), Q("U:질문"));
+    W->Controller().SettleWrites();  // the save after a turn is written in the background
     auto Saved = ReadJsonFile(File);
     QVERIFY(Saved && Saved->is_array());
     QCOMPARE(Saved->size(), std::size_t(1));
@@ -1022,6 +1024,7 @@ class MainWindowTest : public QObject {
                   .arg(QString::fromStdString(W->Controller().ChatHistory()[0].MsgID)));
     QTRY_COMPARE(Bubbles(*W), Q("U:차트를 다시 보여줘|M:차트를 그렸습니다."));
     QTRY_COMPARE(Count(*W, ".chart-container canvas"), 1);
+    W->Controller().SettleWrites();  // the save after a turn is written in the background
     auto Saved = ReadJsonFile(W->Controller().ChatFileName());
     QVERIFY(Saved && Saved->is_array());
     QCOMPARE(Saved->size(), std::size_t(4));
@@ -1061,6 +1064,7 @@ class MainWindowTest : public QObject {
     QTRY_COMPARE(Bubbles(*W), Q("U:고친 질문|M:늦은 답"));
     QCOMPARE(W->Controller().ChatHistory().size(), std::size_t(2));
     QCOMPARE(QString::fromStdString(W->Controller().ChatHistory()[0].Text), Q("고친 질문"));
+    W->Controller().SettleWrites();  // the save after a turn is written in the background
     auto Saved = ReadJsonFile(W->Controller().ChatFileName());
     QVERIFY(Saved && Saved->size() == 2);
     W->SetDialogScript(&FDialogs);
@@ -1081,6 +1085,7 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(SendButton(*W), Qt::LeftButton);
     QTRY_COMPARE(Bubbles(*W), Q("U:질문|M:삼성전자는|M:중지되었습니다."));
     QCOMPARE(Count(*W, "#live-reply"), 0);
+    W->Controller().SettleWrites();  // the save after a turn is written in the background
     auto Saved = ReadJsonFile(W->Controller().ChatFileName());
     QVERIFY(Saved && Saved->size() == 2);
     QCOMPARE(QString::fromStdString((*Saved)[1]["text"].get<std::string>()), Q("삼성전자는"));
