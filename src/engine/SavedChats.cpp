@@ -244,17 +244,21 @@ void TChatController::LoadHistoryFromFile(const std::string& AFileName) {
 }
 
 void TChatController::DrawConversation() {
-  FView.EvaluateJavaScript(kClearPageScript);
+  // The whole conversation reaches the page as one script: one evaluation per bubble made a
+  // long chat take more than a second to open.
+  TReplayBatch Replay(FView);
+  Replay.EvaluateJavaScript(kClearPageScript);
   for (const TChatMessage& M : FChatHistory) {
     if (auto Chart = ChartScriptOfCall(M))
-      FView.EvaluateJavaScript(*Chart);
+      Replay.EvaluateJavaScript(*Chart);
     else if (M.Role != kRoleTool && !M.Text.empty())
-      AddMessageToWeb(FView, M.Text, M.AttachedFilePath, M.Role == kRoleUser, M.MsgID);
+      AddMessageToWeb(Replay, M.Text, M.AttachedFilePath, M.Role == kRoleUser, M.MsgID);
   }
   // Where each answer's numbers came from, folded under it, and which of them the data backs.
-  ShowSourcesOf(FView, FChatHistory, FAnswerTimes);
-  if (FConfig.Read(keys::FigureMarks, true)) ShowFiguresOf(FView, FChatHistory);
-  if (FTurn) FView.EvaluateJavaScript(kShowLoadingScript);
+  ShowSourcesOf(Replay, FChatHistory, FAnswerTimes);
+  if (FConfig.Read(keys::FigureMarks, true)) ShowFiguresOf(Replay, FChatHistory);
+  if (FTurn) Replay.EvaluateJavaScript(kShowLoadingScript);
+  Replay.Send();
 }
 
 void TChatController::MenuItemReRunClick(const std::string& AFileName) {

@@ -86,4 +86,61 @@ void ClearChatHistory(TChatHistory& AHistory, IChatView& AView) {
   AView.EvaluateJavaScript(kClearPageScript);
 }
 
+namespace {
+
+constexpr std::string_view kReplayHead = "beginReplay();\n";
+constexpr std::string_view kReplayEnd = "endReplay();";
+constexpr std::string_view kPartHead = "try { ";
+// Ends with the line break: a part, being one line, cannot hold it.
+constexpr std::string_view kPartTail = " } catch (e) { console.error(e); }\n";
+
+}  // namespace
+
+std::string ReplayScript(const std::vector<std::string>& AScripts) {
+  std::size_t Size = kReplayHead.size() + kReplayEnd.size();
+  for (const std::string& S : AScripts) Size += kPartHead.size() + S.size() + kPartTail.size();
+  std::string Out;
+  Out.reserve(Size);
+  Out += kReplayHead;
+  for (const std::string& S : AScripts) {
+    Out += kPartHead;
+    Out += S;
+    Out += kPartTail;
+  }
+  Out += kReplayEnd;
+  return Out;
+}
+
+std::optional<std::vector<std::string>> ReplayParts(std::string_view AScript) {
+  if (!AScript.starts_with(kReplayHead) || !AScript.ends_with(kReplayEnd)) return std::nullopt;
+  AScript.remove_prefix(kReplayHead.size());
+  AScript.remove_suffix(kReplayEnd.size());
+  std::vector<std::string> Parts;
+  while (!AScript.empty()) {
+    if (!AScript.starts_with(kPartHead)) return std::nullopt;
+    const std::size_t Tail = AScript.find(kPartTail, kPartHead.size());
+    if (Tail == std::string_view::npos) return std::nullopt;
+    Parts.emplace_back(AScript.substr(kPartHead.size(), Tail - kPartHead.size()));
+    AScript.remove_prefix(Tail + kPartTail.size());
+  }
+  return Parts;
+}
+
+void TReplayBatch::Navigate(const std::string& AUrl) {
+  Send();
+  FTarget.Navigate(AUrl);
+}
+
+void TReplayBatch::NavigateToFile(const std::string& APath) {
+  Send();
+  FTarget.NavigateToFile(APath);
+}
+
+void TReplayBatch::Send() {
+  if (FScripts.empty()) return;
+  const std::string Script = ReplayScript(FScripts);
+  FScripts.clear();
+  FTarget.EvaluateJavaScript(Script);
+}
+
 }  // namespace kestrill

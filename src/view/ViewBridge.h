@@ -2,7 +2,10 @@
 // clear and copy commands.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/ChatTypes.h"
 #include "view/ChatView.h"
@@ -29,5 +32,33 @@ std::string ToolFinishedScript(const std::string& AMsgId, const std::string& ATo
 
 // Empties the conversation and the page.
 void ClearChatHistory(TChatHistory& AHistory, IChatView& AView);
+
+// AScripts as one script for the page: between beginReplay() and endReplay(), so the page
+// draws the answers' Markdown as they come near the view and scrolls once at the end, and each
+// one guarded, so a script that fails costs only its own bubble. Each of AScripts is one line,
+// as the bridge makes them.
+std::string ReplayScript(const std::vector<std::string>& AScripts);
+
+// The scripts a ReplayScript holds, in order; nullopt for any other script. For views that
+// look at scripts one by one (the tests' recorders).
+std::optional<std::vector<std::string>> ReplayParts(std::string_view AScript);
+
+// A view that gathers the scripts of a whole conversation and sends them to ATarget as one
+// replay: a reopened chat of a thousand bubbles was a thousand evaluations, each a trip to the
+// page's process and a layout of its own.
+class TReplayBatch final : public IChatView {
+ public:
+  explicit TReplayBatch(IChatView& ATarget) : FTarget(ATarget) {}
+  // A page replaced under the batch gets what was gathered before, in order.
+  void Navigate(const std::string& AUrl) override;
+  void NavigateToFile(const std::string& APath) override;
+  void EvaluateJavaScript(const std::string& AScript) override { FScripts.push_back(AScript); }
+  // Sends what was gathered as one script (nothing when nothing was) and starts afresh.
+  void Send();
+
+ private:
+  IChatView& FTarget;
+  std::vector<std::string> FScripts;
+};
 
 }  // namespace kestrill

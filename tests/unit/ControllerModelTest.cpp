@@ -90,7 +90,7 @@ class TPageModel : public TRecordingView {
     TRecordingView::Navigate(AUrl);
     Bubbles.clear();
   }
-  void EvaluateJavaScript(const std::string& AScript) override {
+  void Run(const std::string& AScript) override {
     if (AScript == "document.body.innerHTML = \"\";" || AScript == "clearChat();") {
       Bubbles.clear();
     } else if (AScript.rfind("appendChat(", 0) == 0) {

@@ -374,7 +374,11 @@ TEST_F(SavedChatsTest, AReopenedAgentChatShowsWhereItsAnswerCameFrom) {
   WriteCatalogue({{File("agent.json"), "종가는?", "20261201000000"}});
   NewController();
   View.Scripts.clear();
+  View.Evaluations = View.Replays = 0;
   Open("agent.json", "종가는?");
+  // The page is cleared as the chat is left, then gets the whole conversation in one script.
+  EXPECT_EQ(View.Evaluations, 2);
+  EXPECT_EQ(View.Replays, 1);
   ASSERT_GE(View.Scripts.size(), 2u);
   // The sources, then the figure check of the answer (71,500원 is the tool's 71500원).
   EXPECT_EQ(View.Scripts.back(),
