@@ -21,7 +21,11 @@ const std::string& ChatPageHtml() {
 }
 
 void WriteChatPage(const std::string& AFileName) {
-  WriteFileAtomic(AFileName, "\xEF\xBB\xBF" + ChatPageHtml());
+  const std::string Page = "\xEF\xBB\xBF" + ChatPageHtml();
+  // Every start and every new chat loads the page: a file that already holds it is left as it
+  // is, so the window does not wait for the disk to write the same bytes again.
+  if (ReadFileBytes(AFileName, Page.size() + 1) == Page) return;
+  WriteFileAtomic(AFileName, Page);
 }
 
 std::string ChatPageFileName() { return JoinPath(GetUserTempFolder(), "chat_ui.html"); }
