@@ -19,7 +19,7 @@ run() {  # preset, then ctest's selection
 run dev              # everything: unit tests, the page in Chromium, the command line
 run core             # kestrill_core built and tested alone, without any toolkit
 run asan -L unit     # the unit tests under AddressSanitizer + UndefinedBehaviorSanitizer
-run tsan -L unit -R 'AgentLoop|ChatController|ControllerModel|SavedChats|Cli|Dispatcher'  # the threaded engine under ThreadSanitizer
+run tsan -L unit -R 'AgentLoop|ChatController|ControllerModel|SavedChats|ChatSearch|OrderedWriter|Cli|Dispatcher'  # the threaded engine under ThreadSanitizer
 echo "== fuzz: configure, build, 20,000 runs of each target over its seeds"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
