@@ -1,8 +1,8 @@
 #include "engine/ChatFiles.h"
 
 #include <algorithm>
-#include <utility>
 #include <filesystem>
+#include <utility>
 
 #include "core/Clock.h"
 #include "core/FileIO.h"
@@ -70,7 +70,6 @@ std::string WriteCatalogue(const std::string& APath, const std::string& ALockPat
   return "";
 }
 
-
 }  // namespace
 
 std::string SaveFailedText(const std::string& APath, const std::string& AReason) {
@@ -135,11 +134,10 @@ void TChatFiles::ApplyFinishedSaves() {
     if (!S.CatalogueWritten) {
       // Recorded again, under whatever changed since (that is newer).
       std::vector<TCatalogueChange> Again;
-      for (TCatalogueChange& C : S.Changes) {
-        bool Newer = false;
-        for (const TCatalogueChange& N : FChanges) Newer = Newer || N.FileName == C.FileName;
-        if (!Newer) Again.push_back(std::move(C));
-      }
+      for (TCatalogueChange& C : S.Changes)
+        if (std::none_of(FChanges.begin(), FChanges.end(),
+                         [&C](const TCatalogueChange& N) { return N.FileName == C.FileName; }))
+          Again.push_back(std::move(C));
       FChanges.insert(FChanges.begin(), std::make_move_iterator(Again.begin()),
                       std::make_move_iterator(Again.end()));
     }
